@@ -1,0 +1,29 @@
+# Newcomer entry points: `make run` and `make test` install what is missing,
+# build, and run. Binaries land in build/bin/.
+BUILD_DIR ?= build
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+PACKAGES := g++ gcc make cmake pkg-config libapr1-dev libgtest-dev
+# The expression checked by `make run`; override with make run EXPR='...'.
+# It is read with $(value ...), so a $ in it reaches quillet as written.
+EXPR ?= (1 + 2) * 3 >= {$4} && 5 != 6
+
+.PHONY: all deps build run test clean
+
+all: build
+
+deps:
+	@scripts/ensure-packages.sh $(PACKAGES)
+
+build: deps
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+run: build
+	@expr='$(value EXPR)'; echo "quillet -s '$$expr'"; status=0; \
+	  $(BUILD_DIR)/bin/quillet -s "$$expr" || status=$$?; echo "exit status: $$status"
+
+test: build
+	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
+
+clean:
+	rm -rf $(BUILD_DIR)

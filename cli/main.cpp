@@ -1,0 +1,96 @@
+// quillet [-s ExpressionString] [-v][-h]: verifies one expression.
+// Exit status 0 for a valid expression, 46 (20014) for an invalid one or a
+// bad command line, 255 for an -s argument of the wrong length. The verdict
+// is reported only through log records; this file prints its own texts.
+#include <apr_general.h>
+#include <apr_getopt.h>
+#include <apr_pools.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "CExprUtil.h"
+#include "Usage.h"
+
+namespace {
+
+constexpr size_t kExpressionCapacity = 100;
+
+// The accepted -s argument; a zero first byte means none was given.
+char ExpressionBuffer[kExpressionCapacity];
+
+// Brings APR up before main and has it terminated at every ordinary exit.
+struct AprRuntime {
+    AprRuntime()
+    {
+        apr_initialize();
+        std::atexit(apr_terminate);
+    }
+};
+const AprRuntime kAprRuntime;
+
+// Stores the -s argument, or ends the process with status 255 when it is
+// absent, empty or longer than 99 bytes.
+void StoreExpression(const char *argument)
+{
+    if (argument == nullptr || argument[0] == '\0' ||
+        std::strlen(argument) > kExpressionCapacity - 1) {
+        std::printf("error input for expression string (len should in (0,%d) )!\n",
+                    static_cast<int>(kExpressionCapacity));
+        std::exit(-1);
+    }
+    std::memset(ExpressionBuffer, 0, sizeof ExpressionBuffer);
+    std::strcpy(ExpressionBuffer, argument);
+}
+
+// Reads the options left to right. -v and -h end the process; returns the
+// last status of apr_getopt (APR_EOF when every option was understood).
+apr_status_t ReadOptions(apr_getopt_t *options, apr_pool_t *pool, const char *program)
+{
+    apr_status_t status;
+    char option;
+    const char *argument;
+    while ((status = apr_getopt(options, "s:vh", &option, &argument)) == APR_SUCCESS) {
+        switch (option) {
+        case 's':
+            StoreExpression(argument);
+            break;
+        case 'v':
+            std::printf("Current version of %s is %s \n", program, kVersionText);
+            apr_pool_destroy(pool);
+            std::exit(0);
+        case 'h':
+            PrintUsage();
+            apr_pool_destroy(pool);
+            std::exit(0);
+        default:
+            break;
+        }
+    }
+    return status;
+}
+
+}  // namespace
+
+int main(int argc, const char *const argv[])
+{
+    apr_pool_t *pool = nullptr;
+    if (apr_pool_create_ex(&pool, nullptr, nullptr, nullptr) != APR_SUCCESS)
+        return APR_EGENERAL;
+    apr_getopt_t *options = nullptr;
+    if (apr_getopt_init(&options, pool, argc, argv) != APR_SUCCESS) {
+        std::puts("\n Create getopt error ");
+        apr_pool_destroy(pool);
+        return APR_EGENERAL;
+    }
+    const apr_status_t status = ReadOptions(options, pool, argv[0]);
+    apr_pool_destroy(pool);
+
+    if (status != APR_EOF || ExpressionBuffer[0] == '\0') {
+        PrintUsage();
+        return APR_EGENERAL;
+    }
+    fernvault::alarm_manager::TokenList tokens;
+    return fernvault::alarm_manager::CExprUtil::VerifyExpression(tokens, ExpressionBuffer);
+}

@@ -1,0 +1,116 @@
+// 32-bit arithmetic of the expression language, free of undefined behaviour:
+// sums, differences and products wrap; division truncates toward zero;
+// comparisons and the logical operators yield 1 or 0.
+#ifndef QUILLET_EXPR_ARITHMETIC_H
+#define QUILLET_EXPR_ARITHMETIC_H
+
+#include <cstdint>
+#include <cstring>
+#include <limits>
+
+#include "CExprUtil.h"
+
+namespace fernvault::alarm_manager {
+
+// Reads `text` as strtol does in base 10 (leading white space, one sign,
+// digits up to the first non-digit; no digits gives 0), saturating at the
+// 32-bit limits whatever the width of long.
+inline int32_t ReadInt32(const char *text)
+{
+    while (*text == ' ' || (*text >= '\t' && *text <= '\r'))
+        ++text;
+    const bool negative = *text == '-';
+    if (*text == '-' || *text == '+')
+        ++text;
+    // Accumulate the magnitude, stopping it one past the largest we can need.
+    const uint32_t limit = negative ? 0x80000000u : 0x7FFFFFFFu;
+    uint32_t magnitude = 0;
+    for (; *text >= '0' && *text <= '9'; ++text) {
+        const uint32_t digit = static_cast<uint32_t>(*text - '0');
+        if (magnitude > (limit - digit) / 10u) {
+            magnitude = limit;
+            break;
+        }
+        magnitude = magnitude * 10u + digit;
+    }
+    return negative ? static_cast<int32_t>(0u - magnitude) : static_cast<int32_t>(magnitude);
+}
+
+// One binary operator, told apart by code and, within a code, by text.
+enum class BinaryOp : uint8_t {
+    EMul, EDiv, EMod, EAdd, ESub, EGreater, ELess, EGreaterEqual, ELessEqual,
+    EEqual, ENotEqual, EBitAnd, EBitXor, EBitOr, ELogicAnd, ELogicOr,
+};
+
+// The operator of an IsBinaryOperator token. Within a code the texts are
+// tested in a fixed order and the last row takes every other text.
+inline BinaryOp OperatorOf(const ExprToken &token)
+{
+    const char *text = token.strToken.c_str();
+    const auto is = [text](const char *lexeme) { return std::strcmp(text, lexeme) == 0; };
+    switch (token.eTokenCode) {
+    case EMulDivMod: return is("*") ? BinaryOp::EMul : is("/") ? BinaryOp::EDiv : BinaryOp::EMod;
+    case EAddSub: return is("+") ? BinaryOp::EAdd : BinaryOp::ESub;
+    case ERelational:
+        return is(">")    ? BinaryOp::EGreater
+               : is("<")  ? BinaryOp::ELess
+               : is(">=") ? BinaryOp::EGreaterEqual
+                          : BinaryOp::ELessEqual;
+    case EEquality: return is("==") ? BinaryOp::EEqual : BinaryOp::ENotEqual;
+    case EBitAnd: return BinaryOp::EBitAnd;
+    case EBitXor: return BinaryOp::EBitXor;
+    case EBitOr: return BinaryOp::EBitOr;
+    case ELogicAnd: return BinaryOp::ELogicAnd;
+    default: return BinaryOp::ELogicOr;
+    }
+}
+
+// Whether `op` needs its right operand once the left one is known: false
+// where && or || is already decided by the left operand, as in C.
+inline bool NeedsRightOperand(BinaryOp op, int32_t left)
+{
+    return op == BinaryOp::ELogicAnd ? left != 0 : op == BinaryOp::ELogicOr ? left == 0 : true;
+}
+
+inline int32_t Wrap(uint32_t bits)
+{
+    return static_cast<int32_t>(bits);
+}
+
+// left op right into `value`; false, with `value` untouched, for "/" and "%"
+// by zero. INT32_MIN / -1 wraps to INT32_MIN and INT32_MIN % -1 is 0.
+inline bool Apply(BinaryOp op, int32_t left, int32_t right, int32_t &value)
+{
+    const uint32_t l = static_cast<uint32_t>(left);
+    const uint32_t r = static_cast<uint32_t>(right);
+    switch (op) {
+    case BinaryOp::EMul: value = Wrap(l * r); return true;
+    case BinaryOp::EDiv:
+    case BinaryOp::EMod:
+        if (right == 0)
+            return false;
+        if (right == -1)
+            value = op == BinaryOp::EDiv ? Wrap(0u - l) : 0;
+        else
+            value = op == BinaryOp::EDiv ? left / right : left % right;
+        return true;
+    case BinaryOp::EAdd: value = Wrap(l + r); return true;
+    case BinaryOp::ESub: value = Wrap(l - r); return true;
+    case BinaryOp::EGreater: value = left > right; return true;
+    case BinaryOp::ELess: value = left < right; return true;
+    case BinaryOp::EGreaterEqual: value = left >= right; return true;
+    case BinaryOp::ELessEqual: value = left <= right; return true;
+    case BinaryOp::EEqual: value = left == right; return true;
+    case BinaryOp::ENotEqual: value = left != right; return true;
+    case BinaryOp::EBitAnd: value = Wrap(l & r); return true;
+    case BinaryOp::EBitXor: value = Wrap(l ^ r); return true;
+    case BinaryOp::EBitOr: value = Wrap(l | r); return true;
+    case BinaryOp::ELogicAnd: value = left != 0 && right != 0; return true;
+    case BinaryOp::ELogicOr: value = left != 0 || right != 0; return true;
+    }
+    return false;
+}
+
+}  // namespace fernvault::alarm_manager
+
+#endif  // QUILLET_EXPR_ARITHMETIC_H

@@ -1,0 +1,329 @@
+#include "CExprUtil.h"
+
+#include <apr_errno.h>
+
+#include <charconv>
+#include <optional>
+#include <string_view>
+
+#include "Arithmetic.h"
+#include "ExprLog.h"
+
+namespace fernvault::alarm_manager {
+
+namespace {
+
+// What reading one token found.
+enum class Scan { EToken, EBadEquality, EBadVariable, EBadCharacter };
+
+bool IsDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+size_t DigitRunEnd(std::string_view text, size_t from)
+{
+    while (from < text.size() && IsDigit(text[from]))
+        ++from;
+    return from;
+}
+
+Scan Append(TokenList &list, std::string_view text, size_t &i, size_t width, TokenCode code)
+{
+    list.emplace_back(std::string(text.substr(i, width)), code);
+    i += width;
+    return Scan::EToken;
+}
+
+// variable := "{" "$" digits* "}"; the token's text is the digits alone.
+Scan ReadVariable(TokenList &list, std::string_view text, size_t &i)
+{
+    const size_t first = i + 2;
+    const size_t end = DigitRunEnd(text, first);
+    if (end == text.size() || text[end] != '}')
+        return Scan::EBadVariable;
+    list.emplace_back(std::string(text.substr(first, end - first)), EVariable);
+    i = end + 1;
+    return Scan::EToken;
+}
+
+// Reads the token that starts at `i` into `list` and moves `i` past it
+// (or past a skipped space).
+Scan ReadToken(TokenList &list, std::string_view text, size_t &i)
+{
+    const char c = text[i];
+    const char next = i + 1 < text.size() ? text[i + 1] : '\0';
+    switch (c) {
+    case '%': case '*': case '/': return Append(list, text, i, 1, EMulDivMod);
+    case '+': case '-': return Append(list, text, i, 1, EAddSub);
+    case '(': return Append(list, text, i, 1, ELeftParen);
+    case ')': return Append(list, text, i, 1, ERightParen);
+    case '^': return Append(list, text, i, 1, EBitXor);
+    case '&':
+        return next == '&' ? Append(list, text, i, 2, ELogicAnd) : Append(list, text, i, 1, EBitAnd);
+    case '|':
+        return next == '|' ? Append(list, text, i, 2, ELogicOr) : Append(list, text, i, 1, EBitOr);
+    case '=': case '!':
+        return next == '=' ? Append(list, text, i, 2, EEquality) : Scan::EBadEquality;
+    case '<': case '>': return Append(list, text, i, next == '=' ? 2 : 1, ERelational);
+    case '{': return next == '$' ? ReadVariable(list, text, i) : Scan::EBadCharacter;
+    case ' ': ++i; return Scan::EToken;
+    default: break;
+    }
+    if (IsDigit(c))
+        return Append(list, text, i, DigitRunEnd(text, i) - i, ENumber);
+    return Scan::EBadCharacter;
+}
+
+const char *TextOrNull(const char *text)
+{
+    return text != nullptr ? text : "NULL";
+}
+
+}  // namespace
+
+// A value on the evaluation stack is poisoned when it stems from a division
+// by zero whose failure waits on an && or || that may not need it.
+struct CExprUtil::Operand {
+    int32_t value;
+    bool poisoned;
+};
+
+CExprUtil::CExprUtil() {}
+
+CExprUtil::~CExprUtil() {}
+
+int CExprUtil::TokenAnalysis(TokenList &list, const char *expression)
+{
+    if (expression == nullptr || expression[0] == '\0') {
+        EXPR_LOG(EError, " Invalid expression string to be analysed \n");
+        return APR_EGENERAL;
+    }
+    list.clear();
+    const std::string_view text(expression);
+    list.reserve(text.size() / 2 + 1);
+    for (size_t i = 0; i < text.size();) {
+        switch (ReadToken(list, text, i)) {
+        case Scan::EToken:
+            break;
+        case Scan::EBadEquality:
+            EXPR_LOG(EError, " Invalid token in expression string \n");
+            return APR_EGENERAL;
+        case Scan::EBadVariable:
+            EXPR_LOG(EError, " Invalid token in expression string \n");
+            return APR_EGENERAL;
+        case Scan::EBadCharacter:
+            EXPR_LOG(EError, " Invalid token in expression string \n");
+            return APR_EGENERAL;
+        }
+    }
+    EXPR_LOG(ETrace, " token analysis success \n");
+    return 0;
+}
+
+void CExprUtil::GetNextToken(const TokenList &list, int32_t &eTokenCode, uint32_t &cursor)
+{
+    if (cursor < list.size())
+        eTokenCode = list[cursor++].eTokenCode;
+    else
+        eTokenCode = ENoToken;
+}
+
+// factor := "(" expression ")" | operand
+// A malformed factor sets eErrorCode and leaves the token in hand unread.
+void CExprUtil::ParseFactor(const TokenList &list, int32_t &eTokenCode, uint32_t &cursor,
+                            int32_t &eErrorCode, uint32_t depth)
+{
+    if (eTokenCode == ELeftParen && depth < kMaxNesting) {
+        GetNextToken(list, eTokenCode, cursor);
+        ParseExpression(list, eTokenCode, cursor, eErrorCode, depth + 1);
+        if (eTokenCode == ERightParen)
+            GetNextToken(list, eTokenCode, cursor);
+        else
+            eErrorCode = -1;
+    } else if (static_cast<uint32_t>(eTokenCode) <= ENumber) {
+        GetNextToken(list, eTokenCode, cursor);
+    } else {
+        eErrorCode = -1;
+    }
+}
+
+// expression := factor { operator factor }
+void CExprUtil::ParseExpression(const TokenList &list, int32_t &eTokenCode, uint32_t &cursor,
+                                int32_t &eErrorCode, uint32_t depth)
+{
+    ParseFactor(list, eTokenCode, cursor, eErrorCode, depth);
+    while (eTokenCode > ERightParen) {
+        GetNextToken(list, eTokenCode, cursor);
+        ParseFactor(list, eTokenCode, cursor, eErrorCode, depth);
+    }
+}
+
+int CExprUtil::SyntaxAnalysis(const TokenList &list)
+{
+    uint32_t cursor = 0;
+    int32_t eErrorCode = 0;
+    int32_t eTokenCode = ENoToken;
+    GetNextToken(list, eTokenCode, cursor);
+    ParseExpression(list, eTokenCode, cursor, eErrorCode, 0);
+    if (eTokenCode == ENoToken && eErrorCode == 0) {
+        EXPR_LOG(ETrace, " syntax analysis success \n");
+        return 0;
+    }
+    EXPR_LOG(EError, " syntax analysis fail(eTokenCode = %d, eErrorCode = %d) \n", eTokenCode,
+             eErrorCode);
+    return APR_EGENERAL;
+}
+
+int CExprUtil::VerifyExpression(TokenList &list, const char *expression)
+{
+    list.clear();
+    int status = TokenAnalysis(list, expression);
+    if (status == 0)
+        status = SyntaxAnalysis(list);
+    if (status != 0) {
+        EXPR_LOG(EError, " Invalid expression : %s \n", TextOrNull(expression));
+        return status;
+    }
+    EXPR_LOG(ETrace, " Valid expression : %s \n", TextOrNull(expression));
+    ConvertToPostfix(list);
+    return 0;
+}
+
+// Shunting-yard with the token code as precedence. The stack holds indices
+// into `list`; both it and the output are reserved in full before the first
+// token moves, so nothing after that point can fail and leave `list` torn.
+void CExprUtil::ConvertToPostfix(TokenList &list)
+{
+    TokenList output;
+    output.reserve(list.size());
+    std::vector<size_t> stack;
+    stack.reserve(list.size());
+    const auto topCode = [&] { return list[stack.back()].eTokenCode; };
+    const auto popToOutput = [&] {
+        output.push_back(std::move(list[stack.back()]));
+        stack.pop_back();
+    };
+
+    for (size_t i = 0; i < list.size(); ++i) {
+        const int32_t code = list[i].eTokenCode;
+        if (IsBinaryOperator(code)) {
+            while (!stack.empty() && IsBinaryOperator(topCode()) && topCode() <= code)
+                popToOutput();
+            stack.push_back(i);
+        } else if (code == ELeftParen) {
+            stack.push_back(i);
+        } else if (code == ERightParen) {
+            while (!stack.empty() && topCode() != ELeftParen)
+                popToOutput();
+            if (!stack.empty())
+                stack.pop_back();
+        } else {
+            output.push_back(std::move(list[i]));
+        }
+    }
+    while (!stack.empty())
+        popToOutput();
+    list.swap(output);
+}
+
+int CExprUtil::SubstituteVariables(TokenList &list, const VariableTable &table)
+{
+    for (ExprToken &token : list) {
+        if (token.eTokenCode != EVariable)
+            continue;
+        const uint16_t number = static_cast<uint16_t>(ReadInt32(token.strToken.c_str()));
+        const auto entry = table.find(number);
+        if (entry == table.end()) {
+            EXPR_LOG(EError, " fail to get value for variable(%s) \n", token.strToken.c_str());
+            return APR_EGENERAL;
+        }
+        char digits[16];
+        const auto written = std::to_chars(digits, digits + sizeof digits, entry->second);
+        token.strToken.assign(digits, written.ptr);
+    }
+    return 0;
+}
+
+int CExprUtil::PopOperands(OperandStack &stack, Operand &right, Operand &left)
+{
+    right = left = Operand{0, false};
+    if (stack.size() < 2)
+        return APR_EGENERAL;
+    right = stack.back();
+    stack.pop_back();
+    left = stack.back();
+    stack.pop_back();
+    return 0;
+}
+
+namespace {
+
+// Logs the zero-denominator failure; one call site for the immediate and the
+// deferred case.
+int DenominatorFailure()
+{
+    EXPR_LOG(EError, " Invalid expression with denominator 0 \n");
+    return APR_EGENERAL;
+}
+
+// Index of the last && or || in `list`, or list.size() when there is none.
+// A poisoned value made after it can no longer be dropped by a short-circuit.
+size_t LastLogicIndex(const TokenList &list)
+{
+    for (size_t i = list.size(); i-- > 0;)
+        if (list[i].eTokenCode == ELogicAnd || list[i].eTokenCode == ELogicOr)
+            return i;
+    return list.size();
+}
+
+}  // namespace
+
+int CExprUtil::EvaluatePostfix(TokenList &list, const VariableTable &table, int32_t &result)
+{
+    result = 0;
+    if (list.empty()) {
+        EXPR_LOG(EError, " Invalid expression without operand to be evaluated \n");
+        return APR_EGENERAL;
+    }
+    if (SubstituteVariables(list, table) != 0)
+        return APR_EGENERAL;
+
+    OperandStack stack;
+    stack.reserve(list.size() / 2 + 1);
+    std::optional<size_t> lastLogic;  // found at the first zero denominator
+    for (size_t i = 0; i < list.size(); ++i) {
+        const ExprToken &token = list[i];
+        if (!IsBinaryOperator(token.eTokenCode)) {
+            stack.push_back(Operand{ReadInt32(token.strToken.c_str()), false});
+            continue;
+        }
+        Operand right, left;
+        if (PopOperands(stack, right, left) != 0) {
+            EXPR_LOG(EError, " Invalid expression with un-matched operands \n");
+            return APR_EGENERAL;
+        }
+        const BinaryOp op = OperatorOf(token);
+        Operand value{0, false};
+        if (left.poisoned) {
+            value.poisoned = true;
+        } else if (!NeedsRightOperand(op, left.value)) {
+            value.value = op == BinaryOp::ELogicOr;
+        } else if (right.poisoned) {
+            value.poisoned = true;
+        } else if (!Apply(op, left.value, right.value, value.value)) {
+            if (!lastLogic)
+                lastLogic = LastLogicIndex(list);
+            if (*lastLogic == list.size() || *lastLogic < i)
+                return DenominatorFailure();
+            value.poisoned = true;
+        }
+        stack.push_back(value);
+    }
+    if (stack.back().poisoned)
+        return DenominatorFailure();
+    result = stack.back().value;
+    return 0;
+}
+
+}  // namespace fernvault::alarm_manager

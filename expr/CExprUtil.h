@@ -1,0 +1,118 @@
+// Expression utility: token analysis, syntax analysis, postfix conversion,
+// variable substitution and 32-bit evaluation of integer expressions.
+//
+// Every operation is class-level and works only on its arguments, so calls on
+// different lists may run at the same time. Statuses are 0 for success and
+// APR_EGENERAL (20014) for failure; a failure is logged once, where it is
+// found. Allocation failures (std::bad_alloc) pass through to the caller.
+#ifndef QUILLET_EXPR_CEXPRUTIL_H
+#define QUILLET_EXPR_CEXPRUTIL_H
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace fernvault::alarm_manager {
+
+// Token codes. Among the operators the code is the precedence level: a
+// smaller code binds tighter. ENoToken is never stored in a token.
+enum TokenCode : int32_t {
+    ENoToken = -1,
+    EVariable = 0,  // {$N}; the text holds the digits N only
+    ENumber,        // a run of decimal digits, leading zeros kept
+    ELeftParen,
+    ERightParen,
+    EMulDivMod,     // * / %
+    EAddSub,        // + -
+    ERelational,    // < > <= >=
+    EEquality,      // == !=
+    EBitAnd,        // &
+    EBitXor,        // ^
+    EBitOr,         // |
+    ELogicAnd,      // &&
+    ELogicOr,       // ||
+};
+
+struct ExprToken {
+    ExprToken(std::string text, int32_t code) : strToken(std::move(text)), eTokenCode(code) {}
+
+    std::string strToken;
+    int32_t eTokenCode;
+};
+
+using TokenList = std::vector<ExprToken>;
+
+// Variable number to value.
+using VariableTable = std::map<uint16_t, int32_t>;
+
+// True exactly for the codes EMulDivMod to EBitOr.
+constexpr bool IsOperator(int32_t code)
+{
+    return static_cast<uint32_t>(code) - 4u <= 6u;
+}
+
+// True for every binary operator that postfix conversion reorders and
+// evaluation computes: the IsOperator codes plus ELogicAnd and ELogicOr,
+// which rank after EBitOr in code order.
+constexpr bool IsBinaryOperator(int32_t code)
+{
+    return static_cast<uint32_t>(code) - 4u <= 8u;
+}
+
+class CExprUtil {
+public:
+    CExprUtil();
+    virtual ~CExprUtil();
+
+    // Empties `list` and appends the tokens of `expression` in source order.
+    // Returns 0, or 20014 at the first byte that starts no valid token; the
+    // list then keeps the tokens read before it. A null or empty expression
+    // fails and leaves the list exactly as it was passed.
+    static int TokenAnalysis(TokenList &list, const char *expression);
+
+    // Returns 0 when the codes of `list` form one well-formed expression
+    // (expression := factor { operator factor }), else 20014. Reads codes
+    // only; nesting deeper than kMaxNesting parentheses is refused.
+    static int SyntaxAnalysis(const TokenList &list);
+
+    // Token analysis then syntax analysis of `expression`. On success (0) the
+    // list holds the expression in postfix order; on failure (20014) it holds
+    // what the failing step left (see TokenAnalysis and SyntaxAnalysis).
+    static int VerifyExpression(TokenList &list, const char *expression);
+
+    // Rewrites a list accepted by SyntaxAnalysis into postfix order; the
+    // parentheses are dropped, operands keep their order, texts and codes are
+    // unchanged. If an allocation fails, the list is left as it was.
+    static void ConvertToPostfix(TokenList &list);
+
+    // Replaces the text of every EVariable token by its value from `table`,
+    // in decimal. Returns 0, or 20014 at the first variable missing from the
+    // table; tokens before it stay substituted, it and later ones unchanged.
+    static int SubstituteVariables(TokenList &list, const VariableTable &table);
+
+    // Substitutes the variables of a postfix `list`, then computes it in
+    // 32-bit two's complement. Returns 0 and writes `result`, or 20014 with
+    // `result` 0 (a missing variable, too few operands for an operator, a
+    // needed division by zero, or an empty list).
+    static int EvaluatePostfix(TokenList &list, const VariableTable &table, int32_t &result);
+
+    // Deepest parenthesis nesting that SyntaxAnalysis accepts.
+    static constexpr uint32_t kMaxNesting = 1024;
+
+private:
+    struct Operand;
+    using OperandStack = std::vector<Operand>;
+
+    static void GetNextToken(const TokenList &list, int32_t &eTokenCode, uint32_t &cursor);
+    static void ParseFactor(const TokenList &list, int32_t &eTokenCode, uint32_t &cursor,
+                            int32_t &eErrorCode, uint32_t depth);
+    static void ParseExpression(const TokenList &list, int32_t &eTokenCode, uint32_t &cursor,
+                                int32_t &eErrorCode, uint32_t depth);
+    static int PopOperands(OperandStack &stack, Operand &right, Operand &left);
+};
+
+}  // namespace fernvault::alarm_manager
+
+#endif  // QUILLET_EXPR_CEXPRUTIL_H

@@ -1,0 +1,30 @@
+#include "RecordingLog.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+#include "ExprLog.h"
+
+namespace {
+// Per thread, so that concurrent tests each see only their own records.
+thread_local std::vector<LogRecord> gRecords;
+}  // namespace
+
+std::vector<LogRecord> TakeRecords()
+{
+    std::vector<LogRecord> taken;
+    taken.swap(gRecords);
+    return taken;
+}
+
+extern "C" int quorlith_printf(int level, const char *levelName, const char *module,
+                               const char *format, const char *file, int line, ...)
+{
+    va_list args;
+    va_start(args, line);
+    char message[1024];
+    const int length = std::vsnprintf(message, sizeof message, format, args);
+    va_end(args);
+    gRecords.push_back(LogRecord{level, levelName, module, format, file, line, message});
+    return length;
+}

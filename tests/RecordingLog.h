@@ -1,0 +1,22 @@
+// Test double of the platform log function: records every call instead of
+// writing it, so tests assert on the records themselves.
+#ifndef QUILLET_TESTS_RECORDINGLOG_H
+#define QUILLET_TESTS_RECORDINGLOG_H
+
+#include <string>
+#include <vector>
+
+struct LogRecord {
+    int level;
+    std::string levelName;
+    std::string module;
+    std::string format;
+    std::string file;
+    int line;
+    std::string message;  // the format with its arguments applied
+};
+
+// Records written by the calling thread since its last TakeRecords().
+std::vector<LogRecord> TakeRecords();
+
+#endif  // QUILLET_TESTS_RECORDINGLOG_H
