@@ -1,0 +1,83 @@
+// eval_expression EXPRESSION [NUMBER=VALUE]...
+//
+// Verifies EXPRESSION, prints its postfix form, then evaluates it with the
+// variables given as NUMBER=VALUE (variable {$NUMBER} is VALUE). Exit status
+// 0 with the value printed, 1 when verification or evaluation fails (the log
+// records on standard error say why), 2 for a usage error.
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+
+#include "CExprUtil.h"
+
+using fernvault::alarm_manager::CExprUtil;
+using fernvault::alarm_manager::EVariable;
+using fernvault::alarm_manager::ExprToken;
+using fernvault::alarm_manager::TokenList;
+using fernvault::alarm_manager::VariableTable;
+
+namespace {
+
+int UsageError(const char *message, const char *argument)
+{
+    std::fprintf(stderr, "eval_expression: %s%s\n", message, argument);
+    std::fputs("usage: eval_expression EXPRESSION [NUMBER=VALUE]...\n", stderr);
+    return 2;
+}
+
+// Reads all of [first, last) as a decimal T; false if anything is left over
+// or the value does not fit.
+template <typename T>
+bool ReadWhole(const char *first, const char *last, T &value)
+{
+    const auto [end, error] = std::from_chars(first, last, value);
+    return first != last && error == std::errc() && end == last;
+}
+
+// Adds "NUMBER=VALUE" to `table`; false if it is not of that form.
+bool AddVariable(const char *argument, VariableTable &table)
+{
+    const char *equals = std::strchr(argument, '=');
+    const char *end = argument + std::strlen(argument);
+    uint16_t number = 0;
+    int32_t value = 0;
+    if (equals == nullptr || !ReadWhole(argument, equals, number) ||
+        !ReadWhole(equals + 1, end, value))
+        return false;
+    table[number] = value;
+    return true;
+}
+
+void PrintPostfix(const TokenList &list)
+{
+    std::fputs("postfix:", stdout);
+    for (const ExprToken &token : list) {
+        if (token.eTokenCode == EVariable)
+            std::printf(" {$%s}", token.strToken.c_str());
+        else
+            std::printf(" %s", token.strToken.c_str());
+    }
+    std::fputs("\n", stdout);
+}
+
+}  // namespace
+
+int main(int argc, char *argv[])
+{
+    if (argc < 2)
+        return UsageError("missing EXPRESSION", "");
+    VariableTable table;
+    for (int i = 2; i < argc; ++i)
+        if (!AddVariable(argv[i], table))
+            return UsageError("expected NUMBER=VALUE (0-65535 = 32-bit integer), got ", argv[i]);
+
+    TokenList list;
+    if (CExprUtil::VerifyExpression(list, argv[1]) != 0)
+        return 1;
+    PrintPostfix(list);
+    int32_t value = 0;
+    if (CExprUtil::EvaluatePostfix(list, table, value) != 0)
+        return 1;
+    std::printf("value: %d\n", static_cast<int>(value));
+    return 0;
+}

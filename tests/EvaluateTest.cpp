@@ -1,0 +1,229 @@
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdint>
+#include <optional>
+#include <sstream>
+
+#include "CExprUtil.h"
+#include "RecordingLog.h"
+#include "TokenText.h"
+
+using namespace fernvault::alarm_manager;
+
+namespace {
+
+constexpr int kFail = 20014;
+const std::string kMissing = " fail to get value for variable(";
+const std::string kUnmatched = " Invalid expression with un-matched operands \n";
+const std::string kDenominator = " Invalid expression with denominator 0 \n";
+
+std::vector<std::string> Messages()
+{
+    std::vector<std::string> messages;
+    for (const LogRecord &record : TakeRecords())
+        messages.push_back(record.message);
+    return messages;
+}
+
+struct SubstituteRow {
+    VariableTable table;
+    const char *before;  // Describe() form
+    int status;
+    const char *after;
+    const char *missing;  // the variable text logged, or nullptr
+};
+
+TEST(SubstituteVariables, LooksUpLow16BitsOfTheSaturatedNumber)
+{
+    const SubstituteRow rows[] = {
+        {{}, "", 0, "", nullptr},
+        {{}, "1/1 +/5 (/2", 0, "1/1 +/5 (/2", nullptr},
+        {{{3, -12}}, "3/0", 0, "-12/0", nullptr},
+        {{{0, 5}}, "65536/0 /0 007/1", 0, "5/0 5/0 007/1", nullptr},
+        {{{4464, 9}}, "70000/0", 0, "9/0", nullptr},
+        {{{65535, 1}}, "2147483647/0 2147483648/0 99999999999/0", 0, "1/0 1/0 1/0", nullptr},
+        {{{65535, 1}, {0, 2}}, "65535/0 4294967296/0", 0, "1/0 1/0", nullptr},
+        {{{0, 0}, {1, INT32_MAX}, {2, INT32_MIN}}, "0/0 1/0 2/0", 0,
+         "0/0 2147483647/0 -2147483648/0", nullptr},
+        {{{65524, 4}}, "-12/0", 0, "4/0", nullptr},
+        {{{1, 10}}, "1/0 2/0 1/0", kFail, "10/0 2/0 1/0", "2"},
+        {{{1, 10}}, "9/1 //4", 0, "9/1 //4", nullptr},
+    };
+    for (const SubstituteRow &row : rows) {
+        SCOPED_TRACE(row.before);
+        TokenList list = Parse(row.before);
+        TakeRecords();
+        EXPECT_EQ(CExprUtil::SubstituteVariables(list, row.table), row.status);
+        EXPECT_EQ(Describe(list), row.after);
+        const std::vector<std::string> expected =
+            row.missing ? std::vector<std::string>{kMissing + row.missing + ") \n"}
+                        : std::vector<std::string>{};
+        EXPECT_EQ(Messages(), expected);
+    }
+}
+
+// A postfix list from blank-separated lexemes, each read by the lexer;
+// "_" stands for an operand token with no digits.
+TokenList Postfix(const std::string &lexemes)
+{
+    TokenList list;
+    std::istringstream words(lexemes);
+    std::string word;
+    while (words >> word) {
+        TokenList one;
+        if (word == "_")
+            one.emplace_back("", ENumber);
+        else
+            CExprUtil::TokenAnalysis(one, word.c_str());
+        list.insert(list.end(), one.begin(), one.end());
+    }
+    TakeRecords();
+    return list;
+}
+
+struct EvalRow {
+    const char *postfix;
+    VariableTable table;
+    int status;
+    int32_t result;
+    std::vector<std::string> messages;
+};
+
+TEST(EvaluatePostfix, ComputesListsAndFailsWithResultZero)
+{
+    const EvalRow rows[] = {
+        {"7 2 -", {}, 0, 5, {}},
+        {"2 7 -", {}, 0, -5, {}},
+        {"7 2 /", {}, 0, 3, {}},
+        {"7 2 %", {}, 0, 1, {}},
+        {"{$1} 2 /", {{1, -7}}, 0, -3, {}},
+        {"{$1} 2 %", {{1, -7}}, 0, -1, {}},
+        {"7 {$1} /", {{1, -2}}, 0, -3, {}},
+        {"7 {$1} %", {{1, -2}}, 0, 1, {}},
+        {"3 5 <", {}, 0, 1, {}},
+        {"5 3 <", {}, 0, 0, {}},
+        {"5 5 <=", {}, 0, 1, {}},
+        {"5 5 >=", {}, 0, 1, {}},
+        {"4 5 >", {}, 0, 0, {}},
+        {"5 5 ==", {}, 0, 1, {}},
+        {"5 5 !=", {}, 0, 0, {}},
+        {"6 3 &", {}, 0, 2, {}},
+        {"6 3 ^", {}, 0, 5, {}},
+        {"6 3 |", {}, 0, 7, {}},
+        {"1 2 < 3 4 < &", {}, 0, 1, {}},
+        {"2147483647 1 +", {}, 0, INT32_MIN, {}},
+        {"65536 65536 *", {}, 0, 0, {}},
+        {"99999999999", {}, 0, INT32_MAX, {}},
+        {"5 0 *", {}, 0, 0, {}},
+        {"42", {}, 0, 42, {}},
+        {"1 2", {}, 0, 2, {}},
+        {"( 1 +", {}, 0, 1, {}},
+        {"_ 4 +", {}, 0, 4, {}},
+        {"{$1} 5 +", {{1, 10}}, 0, 15, {}},
+        {"2 3 &&", {}, 0, 1, {}},
+        {"0 7 ||", {}, 0, 1, {}},
+        {"0 0 ||", {}, 0, 0, {}},
+        {"5 0 /", {}, kFail, 0, {kDenominator}},
+        {"5 0 %", {}, kFail, 0, {kDenominator}},
+        {"1 +", {}, kFail, 0, {kUnmatched}},
+        {"+ 1 2", {}, kFail, 0, {kUnmatched}},
+        {"1 &&", {}, kFail, 0, {kUnmatched}},
+        {"5 0 / +", {}, kFail, 0, {kDenominator}},
+        {"{$1} {$2} +", {{1, 1}}, kFail, 0, {kMissing + "2) \n"}},
+        {"", {}, kFail, 0, {" Invalid expression without operand to be evaluated \n"}},
+    };
+    for (const EvalRow &row : rows) {
+        SCOPED_TRACE(row.postfix);
+        TokenList list = Postfix(row.postfix);
+        int32_t result = 77;
+        EXPECT_EQ(CExprUtil::EvaluatePostfix(list, row.table, result), row.status);
+        EXPECT_EQ(result, row.result);
+        EXPECT_EQ(Messages(), row.messages);
+    }
+}
+
+// && and || decide from their left operand as in C: a division by zero that
+// the result does not need cannot fail the evaluation; one it needs does.
+TEST(EvaluatePostfix, ShortCircuitGuardsZeroDenominators)
+{
+    const struct {
+        const char *infix;
+        int status;
+        int32_t result;
+    } rows[] = {
+        {"0 && 1 / 0", 0, 0},
+        {"1 || 5 % 0", 0, 1},
+        {"0 && (1 / 0 + 2 % 0)", 0, 0},
+        {"0 && 1 / 0 || 2", 0, 1},
+        {"1 && 0 || 3 / 0 && 0", kFail, 0},
+        {"1 && 1 / 0", kFail, 0},
+        {"0 || 1 / 0", kFail, 0},
+        {"1 / 0 && 0", kFail, 0},
+        {"1 / 0 || 1", kFail, 0},
+        {"1 / 0 + (0 && 1)", kFail, 0},
+        {"(0 && 1 / 0) + 4 / 2", 0, 2},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.infix);
+        TokenList list;
+        ASSERT_EQ(CExprUtil::VerifyExpression(list, row.infix), 0);
+        TakeRecords();
+        int32_t result = 77;
+        EXPECT_EQ(CExprUtil::EvaluatePostfix(list, {}, result), row.status);
+        EXPECT_EQ(result, row.result);
+        const std::vector<std::string> expected =
+            row.status ? std::vector<std::string>{kDenominator} : std::vector<std::string>{};
+        EXPECT_EQ(Messages(), expected);
+    }
+}
+
+// The value C gives left op right with wrapping int arithmetic, or nothing
+// for a zero denominator.
+std::optional<int32_t> Reference(const std::string &op, int64_t l, int64_t r)
+{
+    const auto wrap = [](int64_t v) { return static_cast<int32_t>(static_cast<uint32_t>(v)); };
+    if ((op == "/" || op == "%") && r == 0)
+        return std::nullopt;
+    if (op == "/")
+        return r == -1 ? wrap(-l) : wrap(l / r);
+    if (op == "%")
+        return r == -1 ? 0 : wrap(l % r);
+    if (op == "*") return wrap(l * r);
+    if (op == "+") return wrap(l + r);
+    if (op == "-") return wrap(l - r);
+    if (op == "<") return l < r;
+    if (op == ">") return l > r;
+    if (op == "<=") return l <= r;
+    if (op == ">=") return l >= r;
+    if (op == "==") return l == r;
+    if (op == "!=") return l != r;
+    if (op == "&") return wrap(l & r);
+    if (op == "^") return wrap(l ^ r);
+    if (op == "|") return wrap(l | r);
+    if (op == "&&") return l != 0 && r != 0;
+    return l != 0 || r != 0;
+}
+
+TEST(EvaluatePostfix, EveryOperatorAtTheBoundaries)
+{
+    const int32_t values[] = {INT32_MIN, INT32_MIN + 1, -2, -1, 0, 1, 2, INT32_MAX - 1, INT32_MAX};
+    const char *ops[] = {"*", "/", "%", "+", "-", "<", ">", "<=", ">=",
+                         "==", "!=", "&", "^", "|", "&&", "||"};
+    for (const char *op : ops) {
+        for (int32_t left : values) {
+            for (int32_t right : values) {
+                SCOPED_TRACE(std::to_string(left) + " " + op + " " + std::to_string(right));
+                TokenList list = Postfix(std::string("{$1} {$2} ") + op);
+                int32_t result = 77;
+                const int status = CExprUtil::EvaluatePostfix(list, {{1, left}, {2, right}}, result);
+                const std::optional<int32_t> expected = Reference(op, left, right);
+                EXPECT_EQ(status, expected ? 0 : kFail);
+                EXPECT_EQ(result, expected.value_or(0));
+                TakeRecords();
+            }
+        }
+    }
+}
+
+}  // namespace
