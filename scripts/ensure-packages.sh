@@ -15,5 +15,5 @@ echo "Installing missing packages: ${missing[*]}"
 sudo=()
 [ "$(id -u)" -ne 0 ] && sudo=(sudo)
 export DEBIAN_FRONTEND=noninteractive
-"${sudo[@]}" apt-get update -qq || echo "apt-get update reported errors; trying the install anyway"
-"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+"${sudo[@]}" apt-get -o DPkg::Lock::Timeout=900 update -qq || echo "apt-get update reported errors; trying the install anyway"
+"${sudo[@]}" apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends "${missing[@]}"
