@@ -73,7 +73,7 @@ apr_status_t ReadOptions(apr_getopt_t *options, apr_pool_t *pool, const char *pr
 
 }  // namespace
 
-int main(int argc, const char *const argv[])
+int main(int argc, char *argv[])
 {
     apr_pool_t *pool = nullptr;
     if (apr_pool_create_ex(&pool, nullptr, nullptr, nullptr) != APR_SUCCESS)
