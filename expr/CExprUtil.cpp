@@ -1,12 +1,12 @@
 #include "CExprUtil.h"
 
 #include <apr_errno.h>
-
 #include <charconv>
 #include <optional>
 #include <string_view>
 
 #include "Arithmetic.h"
+#include "EvaluationLog.h"
 #include "ExprLog.h"
 
 namespace fernvault::alarm_manager {
@@ -190,41 +190,53 @@ int CExprUtil::VerifyExpression(TokenList &list, const char *expression)
     return 0;
 }
 
-// Shunting-yard with the token code as precedence. The stack holds indices
-// into `list`; both it and the output are reserved in full before the first
-// token moves, so nothing after that point can fail and leave `list` torn.
+// Shunting-yard with the token code as precedence, done in place: the result
+// grows at the front of `list` and never overtakes the token being read, and
+// waiting operators are moved out to the stack. The stack is reserved before
+// the first token moves, so an allocation failure leaves `list` as it was.
 void CExprUtil::ConvertToPostfix(TokenList &list)
 {
-    TokenList output;
-    output.reserve(list.size());
-    std::vector<size_t> stack;
+    TokenList stack;
     stack.reserve(list.size());
-    const auto topCode = [&] { return list[stack.back()].eTokenCode; };
+    size_t out = 0;
+    const auto emit = [&list, &out](ExprToken &token) {
+        if (&token != &list[out])
+            list[out] = std::move(token);
+        ++out;
+    };
     const auto popToOutput = [&] {
-        output.push_back(std::move(list[stack.back()]));
+        emit(stack.back());
         stack.pop_back();
     };
 
-    for (size_t i = 0; i < list.size(); ++i) {
-        const int32_t code = list[i].eTokenCode;
+    for (ExprToken &token : list) {
+        const int32_t code = token.eTokenCode;
         if (IsBinaryOperator(code)) {
-            while (!stack.empty() && IsBinaryOperator(topCode()) && topCode() <= code)
+            while (!stack.empty() && IsBinaryOperator(stack.back().eTokenCode) &&
+                   stack.back().eTokenCode <= code)
                 popToOutput();
-            stack.push_back(i);
+            stack.push_back(std::move(token));
         } else if (code == ELeftParen) {
-            stack.push_back(i);
+            stack.push_back(std::move(token));
         } else if (code == ERightParen) {
-            while (!stack.empty() && topCode() != ELeftParen)
+            while (!stack.empty() && stack.back().eTokenCode != ELeftParen)
                 popToOutput();
             if (!stack.empty())
                 stack.pop_back();
         } else {
-            output.push_back(std::move(list[i]));
+            emit(token);
         }
     }
     while (!stack.empty())
         popToOutput();
-    list.swap(output);
+    list.erase(list.begin() + static_cast<std::ptrdiff_t>(out), list.end());
+}
+
+// The failure records of evaluation (EvaluationLog.h).
+int evaluation::MissingVariableFailure(const char *variableText)
+{
+    EXPR_LOG(EError, " fail to get value for variable(%s) \n", variableText);
+    return APR_EGENERAL;
 }
 
 int CExprUtil::SubstituteVariables(TokenList &list, const VariableTable &table)
@@ -232,12 +244,12 @@ int CExprUtil::SubstituteVariables(TokenList &list, const VariableTable &table)
     for (ExprToken &token : list) {
         if (token.eTokenCode != EVariable)
             continue;
+        // The low 16 bits of the saturated value name the variable.
         const uint16_t number = static_cast<uint16_t>(ReadInt32(token.strToken.c_str()));
         const auto entry = table.find(number);
-        if (entry == table.end()) {
-            EXPR_LOG(EError, " fail to get value for variable(%s) \n", token.strToken.c_str());
-            return APR_EGENERAL;
-        }
+        if (entry == table.end())
+            return evaluation::MissingVariableFailure(token.strToken.c_str());
+        // At most 11 characters: the text stays in the string's own buffer.
         char digits[16];
         const auto written = std::to_chars(digits, digits + sizeof digits, entry->second);
         token.strToken.assign(digits, written.ptr);
@@ -245,6 +257,17 @@ int CExprUtil::SubstituteVariables(TokenList &list, const VariableTable &table)
     return 0;
 }
 
+// Logs the zero-denominator failure. EvaluatePostfix calls it for the
+// immediate and the deferred case, and CCompiledExpr for both of its own, so
+// that every such failure writes the very same record from this one call
+// site.
+int evaluation::DenominatorFailure()
+{
+    EXPR_LOG(EError, " Invalid expression with denominator 0 \n");
+    return APR_EGENERAL;
+}
+
+// Pops right, then left; with fewer than two values the stack stays as it was.
 int CExprUtil::PopOperands(OperandStack &stack, Operand &right, Operand &left)
 {
     right = left = Operand{0, false};
@@ -257,18 +280,15 @@ int CExprUtil::PopOperands(OperandStack &stack, Operand &right, Operand &left)
     return 0;
 }
 
-namespace {
-
-// Logs the zero-denominator failure; one call site for the immediate and the
-// deferred case.
-int DenominatorFailure()
+// An empty list leaves no value to take as the result.
+int evaluation::EmptyListFailure()
 {
-    EXPR_LOG(EError, " Invalid expression with denominator 0 \n");
+    EXPR_LOG(EError, " Invalid expression without operand to be evaluated \n");
     return APR_EGENERAL;
 }
 
+namespace {
 // Index of the last && or || in `list`, or list.size() when there is none.
-// A poisoned value made after it can no longer be dropped by a short-circuit.
 size_t LastLogicIndex(const TokenList &list)
 {
     for (size_t i = list.size(); i-- > 0;)
@@ -276,22 +296,27 @@ size_t LastLogicIndex(const TokenList &list)
             return i;
     return list.size();
 }
-
 }  // namespace
+
+int evaluation::UnmatchedOperandsFailure()
+{
+    EXPR_LOG(EError, " Invalid expression with un-matched operands \n");
+    return APR_EGENERAL;
+}
 
 int CExprUtil::EvaluatePostfix(TokenList &list, const VariableTable &table, int32_t &result)
 {
     result = 0;
-    if (list.empty()) {
-        EXPR_LOG(EError, " Invalid expression without operand to be evaluated \n");
-        return APR_EGENERAL;
-    }
+    if (list.empty())
+        return evaluation::EmptyListFailure();
     if (SubstituteVariables(list, table) != 0)
         return APR_EGENERAL;
 
     OperandStack stack;
     stack.reserve(list.size() / 2 + 1);
-    std::optional<size_t> lastLogic;  // found at the first zero denominator
+    // Found at the first zero denominator: a poisoned value made after the
+    // last && or || can no longer be dropped by a short-circuit.
+    std::optional<size_t> lastLogic;
     for (size_t i = 0; i < list.size(); ++i) {
         const ExprToken &token = list[i];
         if (!IsBinaryOperator(token.eTokenCode)) {
@@ -299,10 +324,8 @@ int CExprUtil::EvaluatePostfix(TokenList &list, const VariableTable &table, int3
             continue;
         }
         Operand right, left;
-        if (PopOperands(stack, right, left) != 0) {
-            EXPR_LOG(EError, " Invalid expression with un-matched operands \n");
-            return APR_EGENERAL;
-        }
+        if (PopOperands(stack, right, left) != 0)
+            return evaluation::UnmatchedOperandsFailure();
         const BinaryOp op = OperatorOf(token);
         Operand value{0, false};
         if (left.poisoned) {
@@ -315,13 +338,13 @@ int CExprUtil::EvaluatePostfix(TokenList &list, const VariableTable &table, int3
             if (!lastLogic)
                 lastLogic = LastLogicIndex(list);
             if (*lastLogic == list.size() || *lastLogic < i)
-                return DenominatorFailure();
+                return evaluation::DenominatorFailure();
             value.poisoned = true;
         }
         stack.push_back(value);
     }
     if (stack.back().poisoned)
-        return DenominatorFailure();
+        return evaluation::DenominatorFailure();
     result = stack.back().value;
     return 0;
 }

@@ -1,10 +1,35 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <new>
+
 #include "CExprUtil.h"
 #include "RecordingLog.h"
 #include "TokenText.h"
 
 using namespace fernvault::alarm_manager;
+
+// When positive, the allocation that brings it to 0 on this thread fails.
+thread_local int gAllocationsBeforeFailure = 0;
+
+void *operator new(std::size_t size)
+{
+    if (gAllocationsBeforeFailure > 0 && --gAllocationsBeforeFailure == 0)
+        throw std::bad_alloc();
+    if (void *block = std::malloc(size > 0 ? size : 1))
+        return block;
+    throw std::bad_alloc();
+}
+
+void operator delete(void *block) noexcept
+{
+    std::free(block);
+}
+
+void operator delete(void *block, std::size_t) noexcept
+{
+    std::free(block);
+}
 
 namespace {
 
@@ -83,6 +108,7 @@ TEST(ConvertToPostfix, ResolvesPrecedenceAndParentheses)
         {"1 || 2 && 3", "1 2 3 && ||"},
         {"1 && 2 | 3", "1 2 3 | &&"},
         {"(1 || 2) && 3", "1 2 || 3 &&"},
+        {"(22222222222222222222 + 2) * {$3333333333333333}", "22222222222222222222 2 + 3333333333333333 *"},
     };
     for (const PostfixRow &row : rows) {
         SCOPED_TRACE(row.infix);
@@ -97,6 +123,27 @@ TEST(ConvertToPostfix, KeepsTextsAndCodes)
     TokenList list;
     ASSERT_EQ(CExprUtil::VerifyExpression(list, "{$3} >= 3 - 1"), 0);
     EXPECT_EQ(Describe(list), "3/0 3/1 1/1 -/5 >=/6");
+}
+
+// The conversion allocates all it needs before the first token moves: an
+// allocation that fails at any point leaves the list exactly as it was.
+TEST(ConvertToPostfix, AllocationFailureLeavesTheListAsItWas)
+{
+    TokenList list = Parse("(/2 1/1 +/5 22222222222222222222/1 )/3 */4 3/0");
+    const std::string before = Describe(list);
+    for (int failing = 1;; ++failing) {
+        SCOPED_TRACE(failing);
+        gAllocationsBeforeFailure = failing;
+        try {
+            CExprUtil::ConvertToPostfix(list);
+        } catch (const std::bad_alloc &) {
+            ASSERT_EQ(Describe(list), before);
+            continue;
+        }
+        gAllocationsBeforeFailure = 0;
+        break;
+    }
+    EXPECT_EQ(Texts(list), "1 22222222222222222222 + 3 *");
 }
 
 // Lists the syntax analysis would refuse must still convert without reading

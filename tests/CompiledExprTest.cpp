@@ -1,0 +1,91 @@
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <random>
+
+#include "CCompiledExpr.h"
+#include "RecordingLog.h"
+#include "TokenText.h"
+
+using namespace fernvault::alarm_manager;
+
+namespace {
+
+// A random infix text over few small values, so that zero denominators,
+// short-circuits and every operator come up often.
+std::string RandomInfix(std::mt19937 &random, int depth)
+{
+    static const char *const kOperands[] = {"0", "1", "2", "7", "{$1}", "{$2}", "{$3}", "{$65537}"};
+    static const char *const kOperators[] = {"*", "/", "%", "+", "-", "<", ">", "<=", ">=",
+                                             "==", "!=", "&", "^", "|", "&&", "||"};
+    const auto pick = [&random](const auto &items) {
+        return std::string(items[random() % std::size(items)]);
+    };
+    std::string text = depth > 0 && random() % 4 == 0 ? "(" + RandomInfix(random, depth - 1) + ")"
+                                                      : pick(kOperands);
+    while (random() % 3 != 0)
+        text += " " + pick(kOperators) + " " + pick(kOperands);
+    return text;
+}
+
+// Any list at all: random codes (some outside 0..12) and texts, most of them
+// what the lexer would give for the code.
+TokenList RandomTokens(std::mt19937 &random)
+{
+    static const char *const kTexts[] = {"0", "1", "2", "65538", "", "x", "*", "/", "%", "+", "-",
+                                         ">", "<", ">=", "<=", "==", "!=", "&&", "||", "("};
+    TokenList list;
+    for (size_t n = random() % 13; n > 0; --n)
+        list.emplace_back(kTexts[random() % std::size(kTexts)], static_cast<int32_t>(random() % 15) - 1);
+    return list;
+}
+
+VariableTable RandomTable(std::mt19937 &random)
+{
+    static const int32_t kValues[] = {INT32_MIN, -1, 0, 0, 1, 2, 3, INT32_MAX};
+    VariableTable table;
+    for (uint16_t number = 1; number <= 3; ++number)
+        if (random() % 6 != 0)
+            table[number] = kValues[random() % std::size(kValues)];
+    return table;
+}
+
+std::string Outcome(int status, int32_t result)
+{
+    std::string text = std::to_string(status) + " " + std::to_string(result);
+    for (const LogRecord &record : TakeRecords())
+        text += " | " + std::to_string(record.level) + " " + record.file + ":" +
+                std::to_string(record.line) + record.message;
+    return text;
+}
+
+// The compiled form must answer every table exactly as EvaluatePostfix does
+// on a fresh copy of the list: status, result and records, failures included.
+TEST(CCompiledExpr, AgreesWithEvaluatePostfixOnRandomLists)
+{
+    std::mt19937 random(20140601);
+    for (int round = 0; round < 6000; ++round) {
+        TokenList list;
+        if (round % 3 == 0) {
+            list = RandomTokens(random);
+        } else {
+            const std::string text = RandomInfix(random, 3);
+            CExprUtil::VerifyExpression(list, text.c_str());
+            TakeRecords();
+        }
+        SCOPED_TRACE(Describe(list));
+        const CCompiledExpr compiled(list);
+        for (int evaluation = 0; evaluation < 2; ++evaluation) {
+            const VariableTable table = RandomTable(random);
+            TokenList copy = list;
+            int32_t expected = 77;
+            const int expectedStatus = CExprUtil::EvaluatePostfix(copy, table, expected);
+            const std::string want = Outcome(expectedStatus, expected);
+            int32_t result = 77;
+            const int status = compiled.Evaluate(table, result);
+            ASSERT_EQ(Outcome(status, result), want);
+        }
+    }
+}
+
+}  // namespace
