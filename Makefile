@@ -3,11 +3,14 @@
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 PACKAGES := g++ gcc make cmake pkg-config libapr1-dev libgtest-dev
+# `make bench` needs these as well; `make test` does not.
+BENCH_PACKAGES := valgrind libbenchmark-dev libmuparser-dev
+BENCH_DIR ?= build-bench
 # The expression checked by `make run`; override with make run EXPR='...'.
 # It is read with $(value ...), so a $ in it reaches quillet as written.
 EXPR ?= (1 + 2) * 3 >= {$4} && 5 != 6
 
-.PHONY: all deps build run test clean
+.PHONY: all deps build run test bench bench-build clean
 
 all: build
 
@@ -25,5 +28,15 @@ run: build
 test: build
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
 
+# Benchmarks (never part of `make test`): the pipeline, then start-up.
+bench: bench-build
+	$(BENCH_DIR)/bin/quillet_bench
+	bench/startup.sh $(BENCH_DIR)
+
+bench-build: deps
+	@scripts/ensure-packages.sh $(BENCH_PACKAGES)
+	cmake -S . -B $(BENCH_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLET_BUILD_BENCH=ON -DBUILD_TESTING=OFF
+	cmake --build $(BENCH_DIR) -j $(JOBS)
+
 clean:
-	rm -rf $(BUILD_DIR)
+	rm -rf $(BUILD_DIR) $(BENCH_DIR)

@@ -30,7 +30,7 @@ size_t DigitRunEnd(std::string_view text, size_t from)
 
 Scan Append(TokenList &list, std::string_view text, size_t &i, size_t width, TokenCode code)
 {
-    list.emplace_back(std::string(text.substr(i, width)), code);
+    list.emplace_back(text.data() + i, width, code);
     i += width;
     return Scan::EToken;
 }
@@ -42,18 +42,19 @@ Scan ReadVariable(TokenList &list, std::string_view text, size_t &i)
     const size_t end = DigitRunEnd(text, first);
     if (end == text.size() || text[end] != '}')
         return Scan::EBadVariable;
-    list.emplace_back(std::string(text.substr(first, end - first)), EVariable);
+    list.emplace_back(text.data() + first, end - first, EVariable);
     i = end + 1;
     return Scan::EToken;
 }
 
-// Reads the token that starts at `i` into `list` and moves `i` past it
-// (or past a skipped space).
+// Moves `i` past the blanks at `i` and the token after them, if any.
 Scan ReadToken(TokenList &list, std::string_view text, size_t &i)
 {
-    const char c = text[i];
+    while (text[i] == ' ')
+        if (++i == text.size())
+            return Scan::EToken;
     const char next = i + 1 < text.size() ? text[i + 1] : '\0';
-    switch (c) {
+    switch (text[i]) {
     case '%': case '*': case '/': return Append(list, text, i, 1, EMulDivMod);
     case '+': case '-': return Append(list, text, i, 1, EAddSub);
     case '(': return Append(list, text, i, 1, ELeftParen);
@@ -67,10 +68,9 @@ Scan ReadToken(TokenList &list, std::string_view text, size_t &i)
         return next == '=' ? Append(list, text, i, 2, EEquality) : Scan::EBadEquality;
     case '<': case '>': return Append(list, text, i, next == '=' ? 2 : 1, ERelational);
     case '{': return next == '$' ? ReadVariable(list, text, i) : Scan::EBadCharacter;
-    case ' ': ++i; return Scan::EToken;
     default: break;
     }
-    if (IsDigit(c))
+    if (IsDigit(text[i]))
         return Append(list, text, i, DigitRunEnd(text, i) - i, ENumber);
     return Scan::EBadCharacter;
 }

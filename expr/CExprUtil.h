@@ -37,6 +37,8 @@ enum TokenCode : int32_t {
 
 struct ExprToken {
     ExprToken(std::string text, int32_t code) : strToken(std::move(text)), eTokenCode(code) {}
+    // The text given as `length` bytes at `text`, built in place.
+    ExprToken(const char *text, size_t length, int32_t code) : strToken(text, length), eTokenCode(code) {}
 
     std::string strToken;
     int32_t eTokenCode;
