@@ -90,10 +90,63 @@ static const char *Text(const char *s)
     return s != NULL ? s : "";
 }
 
+/* Where a record's prefix goes: bytes are written at `at`, or only counted
+ * when `at` is NULL. */
+struct Sink {
+    char *at;
+    size_t length;
+};
+
+static void PutBytes(struct Sink *sink, const char *bytes, size_t count)
+{
+    if (sink->at != NULL)
+        memcpy(sink->at + sink->length, bytes, count);
+    sink->length += count;
+}
+
+static void PutText(struct Sink *sink, const char *text)
+{
+    PutBytes(sink, text, strlen(text));
+}
+
+static void PutInt(struct Sink *sink, int value)
+{
+    char digits[12];
+    char *first = digits + sizeof digits;
+    unsigned magnitude = value < 0 ? 0u - (unsigned)value : (unsigned)value;
+    do {
+        *--first = (char)('0' + magnitude % 10u);
+        magnitude /= 10u;
+    } while (magnitude != 0);
+    if (value < 0)
+        *--first = '-';
+    PutBytes(sink, first, (size_t)(digits + sizeof digits - first));
+}
+
+/* Writes "[<level> <levelName>] <module> <file>:<line>:" at `out`, or only
+ * measures it when `out` is NULL; returns its length. Built by hand rather
+ * than with printf, which would cost more than the rest of the record. */
+static size_t PutPrefix(char *out, int level, const char *levelName, const char *module,
+                        const char *file, int line)
+{
+    struct Sink sink = {out, 0};
+    PutText(&sink, "[");
+    PutInt(&sink, level);
+    PutText(&sink, " ");
+    PutText(&sink, Text(levelName));
+    PutText(&sink, "] ");
+    PutText(&sink, Text(module));
+    PutText(&sink, " ");
+    PutText(&sink, Text(file));
+    PutText(&sink, ":");
+    PutInt(&sink, line);
+    PutText(&sink, ":");
+    return sink.length;
+}
+
 int quorlith_printf(int level, const char *levelName, const char *module,
                     const char *format, const char *file, int line, ...)
 {
-    static const char kPrefix[] = "[%d %s] %s %s:%d:";
     char smallMessage[kStackRecord];
     char smallRecord[kStackRecord];
     char *heapMessage = NULL;
@@ -105,9 +158,8 @@ int quorlith_printf(int level, const char *levelName, const char *module,
     const char *message = FormatMessage(smallMessage, sizeof smallMessage, &heapMessage,
                                         &messageLength, format, args);
     va_end(args);
-    int prefixLength = snprintf(NULL, 0, kPrefix, level, Text(levelName), Text(module),
-                                Text(file), line);
-    if (message == NULL || prefixLength < 0) {
+    size_t prefixLength = PutPrefix(NULL, level, levelName, module, file, line);
+    if (message == NULL) {
         free(heapMessage);
         return -1;
     }
@@ -115,7 +167,7 @@ int quorlith_printf(int level, const char *levelName, const char *module,
     /* The final newline ends the record; any other is escaped. */
     if (messageLength > 0 && message[messageLength - 1] == '\n')
         --messageLength;
-    size_t recordLength = (size_t)prefixLength + 1;
+    size_t recordLength = prefixLength + 1;
     for (size_t i = 0; i < messageLength; ++i)
         recordLength += EscapedWidth((unsigned char)message[i]);
 
@@ -124,9 +176,7 @@ int quorlith_printf(int level, const char *levelName, const char *module,
     if (recordLength >= sizeof smallRecord)
         record = heapRecord = malloc(recordLength + 1);
     if (record != NULL) {
-        snprintf(record, (size_t)prefixLength + 1, kPrefix, level, Text(levelName),
-                 Text(module), Text(file), line);
-        char *out = record + prefixLength;
+        char *out = record + PutPrefix(record, level, levelName, module, file, line);
         for (size_t i = 0; i < messageLength; ++i)
             out += EscapeByte((unsigned char)message[i], out);
         *out = '\n';

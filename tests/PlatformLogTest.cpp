@@ -54,6 +54,14 @@ TEST(PlatformLog, WritesOneEscapedLinePerRecord)
     }
 }
 
+// The prefix is formatted by hand: negative numbers and null names too.
+TEST(PlatformLog, WritesAnyLevelAndLine)
+{
+    const std::string text = CaptureStderr(
+        [] { return quorlith_printf(-10, nullptr, "M", " x \n", "f.c", INT_MIN); }).first;
+    EXPECT_EQ(text, "[-10 ] M f.c:-2147483648: x \n");
+}
+
 TEST(PlatformLog, AddsTheMissingNewlineAndKeepsLongRecordsWhole)
 {
     const std::string longText(20000, 'x');
