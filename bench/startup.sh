@@ -54,23 +54,26 @@ for row in "quillet -s (99-byte expression):$quillet_count" "do-nothing, linked 
         'BEGIN { printf "| %s | %d | %.2f |\n", name, n, n / floor }'
 done
 
-# Inclusive instructions of one function in quillet's profile.
+# Inclusive instructions of one function in the profile of run $1.
 part() {
-    callgrind_annotate --inclusive=yes "$tmp/quillet.out" 2>/dev/null |
-        awk -v pattern="$1" 'index($0, pattern) { gsub(",", "", $1); print $1; exit }'
+    callgrind_annotate --inclusive=yes --threshold=100 "$tmp/$1.out" 2>/dev/null |
+        awk -v pattern="$2" 'index($0, pattern) { gsub(",", "", $1); print $1; exit }'
+}
+row() {
+    echo "| $1 | $(part quillet "$2") | $(part nothing "$2") | $(part nothing_apr "$2") |"
 }
 echo
-echo "Where quillet's instructions go (inclusive):"
+echo "Where the instructions go (inclusive counts; lazy binding happens inside the other rows):"
 echo
-echo "| part | instructions |"
-echo "|---|---:|"
-echo "| dynamic loader before the program starts (_dl_start) | $(part ':_dl_start ') |"
-echo "| APR brought up before main (apr_initialize) | $(part ':apr_initialize ') |"
-echo "| main | $(part 'cli/main.cpp:main ') |"
-echo "| of which VerifyExpression | $(part 'CExprUtil::VerifyExpression(') |"
-echo "| of which, inside it, quorlith_printf (3 records) | $(part ':quorlith_printf ') |"
-echo "| APR brought down at exit (apr_terminate) | $(part ':apr_terminate ') |"
-echo "| lazy binding of library calls (_dl_runtime_resolve) | $(part ':_dl_runtime_resolve') |"
+echo "| part | quillet | do-nothing | do-nothing with APR |"
+echo "|---|---:|---:|---:|"
+row "dynamic loader, up to the program's start (_dl_start)" ':_dl_start '
+row "APR brought up before main (apr_initialize)" ':apr_initialize '
+row "main" ':main '
+row "of which VerifyExpression" 'CExprUtil::VerifyExpression('
+row "of which, inside it, quorlith_printf (3 records)" ':quorlith_printf '
+row "exit, APR brought down included (exit)" ':exit '
+row "lazy binding of library functions (_dl_runtime_resolve)" ':_dl_runtime_resolve'
 
 echo
 echo "Wall time, $rounds interleaved rounds:"
