@@ -405,16 +405,6 @@ void PrintSummary(const SummaryReporter &results, const std::vector<Input> &inpu
          perToken("whole road", largest) / perToken("whole road", smallest), 2, true},
         {"whole road, fresh list / reference whole road (" + largest.name + ")",
          ns("whole road, fresh list", largest) / ns("reference whole road", largest), 15, true},
-        {"derived: whole road, fresh list, less the fresh list alone: per token " + largest.name + " / " +
-             smallest.name,
-         (perToken("whole road, fresh list", largest) - perToken("reference fresh token list", largest)) /
-             (perToken("whole road, fresh list", smallest) - perToken("reference fresh token list", smallest)),
-         2, true},
-        {"derived: whole road, fresh list, less the fresh list alone / reference whole road (" +
-             largest.name + ")",
-         (ns("whole road, fresh list", largest) - ns("reference fresh token list", largest)) /
-             ns("reference whole road", largest),
-         15, true},
         {"whole road / reference whole road (" + largest.name + ")",
          ns("whole road", largest) / ns("reference whole road", largest), 15, true},
         {"CCompiledExpr evaluate / muParser evaluate again (99-byte)",
