@@ -2,7 +2,7 @@
 # build, and run. Binaries land in build/bin/.
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
-PACKAGES := g++ gcc make cmake pkg-config libapr1-dev libgtest-dev
+PACKAGES := g++ gcc make cmake pkg-config libapr1-dev libgtest-dev dpkg-dev groff-base
 # The armhf build: a cross compiler and qemu-arm here, the target's libraries
 # in a sysroot of Debian armhf packages (scripts/fetch-armhf-sysroot.sh).
 ARMHF_PACKAGES := crossbuild-essential-armhf qemu-user cmake pkg-config file
@@ -12,7 +12,7 @@ ARMHF_SYSROOT := build-sysroot/armhf
 # It is read with $(value ...), so a $ in it reaches quillet as written.
 EXPR ?= (1 + 2) * 3 >= {$4} && 5 != 6
 
-.PHONY: all deps build run test clean build-armhf test-armhf
+.PHONY: all deps build run test clean build-armhf test-armhf package
 
 all: build
 
@@ -41,6 +41,11 @@ test-armhf: build-armhf
 	@file $(ARMHF_BUILD_DIR)/bin/* $(ARMHF_BUILD_DIR)/lib/*.so | tee $(ARMHF_BUILD_DIR)/file.txt
 	@! grep -v 'ELF 32-bit LSB .* ARM, EABI5' $(ARMHF_BUILD_DIR)/file.txt
 	ctest --preset armhf -j $(JOBS)
+
+# Debian packages for this machine and for armhf, in <build dir>/packages.
+package: build build-armhf
+	cpack --config $(BUILD_DIR)/CPackConfig.cmake -B $(BUILD_DIR)/packages
+	cpack --config $(ARMHF_BUILD_DIR)/CPackConfig.cmake -B $(ARMHF_BUILD_DIR)/packages
 
 clean:
 	rm -rf $(BUILD_DIR) $(ARMHF_BUILD_DIR)
