@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 PACKAGES := g++ gcc make cmake pkg-config libapr1-dev libgtest-dev dpkg-dev groff-base
 # The armhf build: a cross compiler and qemu-arm here, the target's libraries
 # in a sysroot of Debian armhf packages (scripts/fetch-armhf-sysroot.sh).
-ARMHF_PACKAGES := crossbuild-essential-armhf qemu-user cmake pkg-config file
+ARMHF_PACKAGES := crossbuild-essential-armhf qemu-user cmake pkg-config file groff-base
 ARMHF_BUILD_DIR := build-armhf
 ARMHF_SYSROOT := build-sysroot/armhf
 # The expression checked by `make run`; override with make run EXPR='...'.
