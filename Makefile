@@ -2,7 +2,12 @@
 # build, and run. Binaries land in build/bin/.
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
-PACKAGES := g++ gcc make cmake pkg-config libapr1-dev libgtest-dev
+PACKAGES := g++ gcc make cmake pkg-config libapr1-dev libgtest-dev dpkg-dev groff-base
+# The armhf build: a cross compiler and qemu-arm here, the target's libraries
+# in a sysroot of Debian armhf packages (scripts/fetch-armhf-sysroot.sh).
+ARMHF_PACKAGES := crossbuild-essential-armhf qemu-user cmake pkg-config file groff-base
+ARMHF_BUILD_DIR := build-armhf
+ARMHF_SYSROOT := build-sysroot/armhf
 # `make bench` needs these as well; `make test` does not.
 BENCH_PACKAGES := valgrind libbenchmark-dev libmuparser-dev
 BENCH_DIR ?= build-bench
@@ -10,7 +15,7 @@ BENCH_DIR ?= build-bench
 # It is read with $(value ...), so a $ in it reaches quillet as written.
 EXPR ?= (1 + 2) * 3 >= {$4} && 5 != 6
 
-.PHONY: all deps build run test bench bench-build clean
+.PHONY: all deps build run test bench bench-build clean build-armhf test-armhf package
 
 all: build
 
@@ -28,6 +33,23 @@ run: build
 test: build
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
 
+# Cross-builds for 32-bit ARM and runs every test under qemu-arm.
+build-armhf:
+	@scripts/ensure-packages.sh $(ARMHF_PACKAGES)
+	scripts/fetch-armhf-sysroot.sh $(ARMHF_SYSROOT)
+	cmake --preset armhf
+	cmake --build --preset armhf -j $(JOBS)
+
+test-armhf: build-armhf
+	@file $(ARMHF_BUILD_DIR)/bin/* $(ARMHF_BUILD_DIR)/lib/*.so | tee $(ARMHF_BUILD_DIR)/file.txt
+	@! grep -v 'ELF 32-bit LSB .* ARM, EABI5' $(ARMHF_BUILD_DIR)/file.txt
+	ctest --preset armhf -j $(JOBS)
+
+# Debian packages for this machine and for armhf, in <build dir>/packages.
+package: build build-armhf
+	cpack --config $(BUILD_DIR)/CPackConfig.cmake -B $(BUILD_DIR)/packages
+	cpack --config $(ARMHF_BUILD_DIR)/CPackConfig.cmake -B $(ARMHF_BUILD_DIR)/packages
+
 # Benchmarks (never part of `make test`): the pipeline, then start-up.
 bench: bench-build
 	$(BENCH_DIR)/bin/quillet_bench
@@ -39,4 +61,4 @@ bench-build: deps
 	cmake --build $(BENCH_DIR) -j $(JOBS)
 
 clean:
-	rm -rf $(BUILD_DIR) $(BENCH_DIR)
+	rm -rf $(BUILD_DIR) $(ARMHF_BUILD_DIR) $(BENCH_DIR)

@@ -18,6 +18,8 @@ function(quillet_link_runtime target)
     # --as-needed drops the archive's dependencies that the program never
     # calls; -lc ahead of the driver's -lm binds APR's one libm function
     # (modf, also in libc) to libc, so libm is not loaded either.
+    target_include_directories(${target} PRIVATE ${APR_INCLUDE_DIRS})
+    target_compile_options(${target} PRIVATE ${APR_CFLAGS_OTHER})
     target_link_options(${target} PRIVATE -static-libstdc++ -static-libgcc LINKER:--as-needed)
     target_link_libraries(${target} PRIVATE ${QUILLET_APR_ARCHIVE} ${QUILLET_APR_ARCHIVE_DEPS} -Wl,-lc)
   else()
