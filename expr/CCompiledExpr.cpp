@@ -26,9 +26,12 @@ struct Operand {
 // heap block that lives as long as this object.
 class ValueBuffer {
 public:
-    ValueBuffer(int32_t *local, size_t count)
-        : data_(count <= kLocalValues ? local : (heap_.resize(count), heap_.data()))
+    ValueBuffer(int32_t *local, size_t count) : data_(local)
     {
+        if (count > kLocalValues) {
+            heap_.resize(count);
+            data_ = heap_.data();
+        }
     }
     int32_t *data() { return data_; }
 

@@ -88,4 +88,26 @@ TEST(CCompiledExpr, AgreesWithEvaluatePostfixOnRandomLists)
     }
 }
 
+// More values or variables than fit in the evaluation's local buffers: 70
+// variables pushed before the first of their 69 sums.
+TEST(CCompiledExpr, AgreesBeyondItsLocalBuffers)
+{
+    TokenList list;
+    VariableTable table;
+    for (uint16_t number = 1; number <= 70; ++number) {
+        list.emplace_back(std::to_string(number), EVariable);
+        table[number] = number * 1000;
+    }
+    for (int sum = 1; sum < 70; ++sum)
+        list.emplace_back("+", EAddSub);
+    const CCompiledExpr compiled(list);
+    for (const VariableTable &variables : {table, VariableTable{{1, 1}}}) {
+        TokenList copy = list;
+        int32_t expected = 77;
+        const std::string want = Outcome(CExprUtil::EvaluatePostfix(copy, variables, expected), expected);
+        int32_t result = 77;
+        EXPECT_EQ(Outcome(compiled.Evaluate(variables, result), result), want);
+    }
+}
+
 }  // namespace
