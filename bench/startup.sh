@@ -5,13 +5,13 @@
 # must), /bin/true and `expr 1 + 2`, all in one run:
 #   1. instructions executed from exec to exit, under valgrind's callgrind
 #      (repeatable on a busy machine), and where quillet's go;
-#   2. wall-time medians of ROUNDS interleaved runs (default 300).
+#   2. wall-time medians of ROUNDS interleaved rounds (default 1000).
 # Builds what it needs (make bench-build) into BUILD_DIR, default build-bench.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath -m "${1:-$root/build-bench}")
-rounds=${ROUNDS:-300}
+rounds=${ROUNDS:-1000}
 expression='({$1} + 25) * 3 >= 400 && ({$2} % 7 == 0 || {$3} / 4 > 12) & 255 ^ 1 | 4 || {$12} * 16 - {$3} != 70'
 
 make -s -C "$root" bench-build BENCH_DIR="$build" >/dev/null
