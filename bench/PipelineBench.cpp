@@ -8,6 +8,7 @@
 #include <benchmark/benchmark.h>
 #include <muParserInt.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <map>
