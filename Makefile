@@ -2,7 +2,12 @@
 # build, and run. Binaries land in build/bin/.
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
-PACKAGES := g++ gcc make cmake pkg-config libapr1-dev libgtest-dev
+PACKAGES := g++ gcc make cmake pkg-config libapr1-dev libgtest-dev dpkg-dev groff-base
+# The armhf build: a cross compiler and qemu-arm here, the target's libraries
+# in a sysroot of Debian armhf packages (scripts/fetch-armhf-sysroot.sh).
+ARMHF_PACKAGES := crossbuild-essential-armhf qemu-user cmake pkg-config file groff-base
+ARMHF_BUILD_DIR := build-armhf
+ARMHF_SYSROOT := build-sysroot/armhf
 # The expression checked by `make run`; override with make run EXPR='...'.
 # It is read with $(value ...), so a $ in it reaches quillet as written.
 EXPR ?= (1 + 2) * 3 >= {$4} && 5 != 6
@@ -13,7 +18,7 @@ HARDEN_PACKAGES := clang libclang-rt-14-dev valgrind
 COVERAGE_PACKAGES := gcovr
 FUZZ_SECONDS ?= 30
 
-.PHONY: all deps build run test clean
+.PHONY: all deps build run test clean build-armhf test-armhf package
 
 all: build
 
@@ -33,8 +38,26 @@ test: deps-harden build
 	@$(MAKE) --no-print-directory test-asan test-tsan
 	@$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=10
 
+# Cross-builds for 32-bit ARM and runs every test under qemu-arm.
+# (clang: the differential test's C compiler.)
+build-armhf:
+	@scripts/ensure-packages.sh $(ARMHF_PACKAGES) clang
+	scripts/fetch-armhf-sysroot.sh $(ARMHF_SYSROOT)
+	cmake --preset armhf
+	cmake --build --preset armhf -j $(JOBS)
+
+test-armhf: build-armhf
+	@file $(ARMHF_BUILD_DIR)/bin/* $(ARMHF_BUILD_DIR)/lib/*.so | tee $(ARMHF_BUILD_DIR)/file.txt
+	@! grep -v 'ELF 32-bit LSB .* ARM, EABI5' $(ARMHF_BUILD_DIR)/file.txt
+	ctest --preset armhf -j $(JOBS)
+
+# Debian packages for this machine and for armhf, in <build dir>/packages.
+package: build build-armhf
+	cpack --config $(BUILD_DIR)/CPackConfig.cmake -B $(BUILD_DIR)/packages
+	cpack --config $(ARMHF_BUILD_DIR)/CPackConfig.cmake -B $(ARMHF_BUILD_DIR)/packages
+
 clean:
-	rm -rf $(BUILD_DIR) build-asan build-tsan build-fuzz build-coverage
+	rm -rf $(BUILD_DIR) $(ARMHF_BUILD_DIR) build-asan build-tsan build-fuzz build-coverage
 
 # The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer.
 .PHONY: deps-harden test-asan test-tsan fuzz coverage

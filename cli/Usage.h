@@ -1,8 +1,7 @@
 #ifndef QUILLET_CLI_USAGE_H
 #define QUILLET_CLI_USAGE_H
 
-// Version of the tool, printed by -v.
-inline constexpr char kVersionText[] = "1.4.0.11";
+#include "Version.h"  // kVersionText, generated from the project's version
 
 // Writes the seven-line usage text to standard output.
 void PrintUsage();

@@ -13,6 +13,11 @@
 #include "CExprUtil.h"
 #include "Usage.h"
 
+// apr.h is generated per target; a cross build that picked up the host's
+// headers would disagree with the library it links about every pointer-sized
+// type in the APR calls below.
+static_assert(APR_SIZEOF_VOIDP == sizeof(void *), "APR headers are not those of the target");
+
 namespace {
 
 constexpr size_t kExpressionCapacity = 100;
@@ -73,7 +78,7 @@ apr_status_t ReadOptions(apr_getopt_t *options, apr_pool_t *pool, const char *pr
 
 }  // namespace
 
-int main(int argc, const char *const argv[])
+int main(int argc, char *argv[])
 {
     apr_pool_t *pool = nullptr;
     if (apr_pool_create_ex(&pool, nullptr, nullptr, nullptr) != APR_SUCCESS)

@@ -1,7 +1,9 @@
-/* Preloaded into quillet by the front-end tests: the APR call named by
+/* Linked into a test build of quillet, ahead of APR: the APR call named by
  * QUILLET_APR_FAULT fails as it would when memory runs out; every other call
  * goes to APR itself. */
+#ifndef _GNU_SOURCE /* APR's flags may define it already */
 #define _GNU_SOURCE
+#endif
 #include <dlfcn.h>
 #include <stdlib.h>
 #include <string.h>

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <map>
 #include <cstdint>
 #include <optional>
 #include <sstream>
@@ -93,39 +94,16 @@ struct EvalRow {
 TEST(EvaluatePostfix, ComputesListsAndFailsWithResultZero)
 {
     const EvalRow rows[] = {
-        {"7 2 -", {}, 0, 5, {}},
-        {"2 7 -", {}, 0, -5, {}},
-        {"7 2 /", {}, 0, 3, {}},
-        {"7 2 %", {}, 0, 1, {}},
-        {"{$1} 2 /", {{1, -7}}, 0, -3, {}},
-        {"{$1} 2 %", {{1, -7}}, 0, -1, {}},
-        {"7 {$1} /", {{1, -2}}, 0, -3, {}},
-        {"7 {$1} %", {{1, -2}}, 0, 1, {}},
-        {"3 5 <", {}, 0, 1, {}},
-        {"5 3 <", {}, 0, 0, {}},
-        {"5 5 <=", {}, 0, 1, {}},
-        {"5 5 >=", {}, 0, 1, {}},
-        {"4 5 >", {}, 0, 0, {}},
-        {"5 5 ==", {}, 0, 1, {}},
-        {"5 5 !=", {}, 0, 0, {}},
-        {"6 3 &", {}, 0, 2, {}},
-        {"6 3 ^", {}, 0, 5, {}},
-        {"6 3 |", {}, 0, 7, {}},
         {"1 2 < 3 4 < &", {}, 0, 1, {}},
         {"2147483647 1 +", {}, 0, INT32_MIN, {}},
         {"65536 65536 *", {}, 0, 0, {}},
         {"99999999999", {}, 0, INT32_MAX, {}},
-        {"5 0 *", {}, 0, 0, {}},
         {"42", {}, 0, 42, {}},
         {"1 2", {}, 0, 2, {}},
         {"( 1 +", {}, 0, 1, {}},
         {"_ 4 +", {}, 0, 4, {}},
         {"{$1} 5 +", {{1, 10}}, 0, 15, {}},
-        {"2 3 &&", {}, 0, 1, {}},
-        {"0 7 ||", {}, 0, 1, {}},
-        {"0 0 ||", {}, 0, 0, {}},
         {"5 0 /", {}, kFail, 0, {kDenominator}},
-        {"5 0 %", {}, kFail, 0, {kDenominator}},
         {"1 +", {}, kFail, 0, {kUnmatched}},
         {"+ 1 2", {}, kFail, 0, {kUnmatched}},
         {"1 &&", {}, kFail, 0, {kUnmatched}},
@@ -190,20 +168,13 @@ std::optional<int32_t> Reference(const std::string &op, int64_t l, int64_t r)
         return r == -1 ? wrap(-l) : wrap(l / r);
     if (op == "%")
         return r == -1 ? 0 : wrap(l % r);
-    if (op == "*") return wrap(l * r);
-    if (op == "+") return wrap(l + r);
-    if (op == "-") return wrap(l - r);
-    if (op == "<") return l < r;
-    if (op == ">") return l > r;
-    if (op == "<=") return l <= r;
-    if (op == ">=") return l >= r;
-    if (op == "==") return l == r;
-    if (op == "!=") return l != r;
-    if (op == "&") return wrap(l & r);
-    if (op == "^") return wrap(l ^ r);
-    if (op == "|") return wrap(l | r);
-    if (op == "&&") return l != 0 && r != 0;
-    return l != 0 || r != 0;
+    const std::map<std::string, int64_t> values = {
+        {"*", wrap(l * r)}, {"+", wrap(l + r)}, {"-", wrap(l - r)}, {"<", l < r},
+        {">", l > r},       {"<=", l <= r},     {">=", l >= r},     {"==", l == r},
+        {"!=", l != r},     {"&", l & r},       {"^", l ^ r},       {"|", l | r},
+        {"&&", l && r},     {"||", l || r},
+    };
+    return wrap(values.at(op));
 }
 
 TEST(EvaluatePostfix, EveryOperatorAtTheBoundaries)

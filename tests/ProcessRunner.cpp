@@ -8,6 +8,13 @@
 
 extern char **environ;
 
+// Words put before every program: in a cross build the children are target
+// programs, run through the same emulator as the tests themselves.
+#ifndef PROCESS_LAUNCHER
+#define PROCESS_LAUNCHER
+#endif
+static const char *const kLauncher[] = {PROCESS_LAUNCHER nullptr};
+
 ProcessResult RunProcess(const std::vector<std::string> &argv)
 {
     ProcessResult result{-1, {}, {}};
@@ -23,6 +30,8 @@ ProcessResult RunProcess(const std::vector<std::string> &argv)
     posix_spawn_file_actions_addclose(&actions, errPipe[0]);
 
     std::vector<char *> args;
+    for (const char *const *word = kLauncher; *word != nullptr; ++word)
+        args.push_back(const_cast<char *>(*word));
     for (const std::string &arg : argv)
         args.push_back(const_cast<char *>(arg.c_str()));
     args.push_back(nullptr);

@@ -12,7 +12,7 @@ struct ProcessResult {
 };
 
 // Runs `argv` (argv[0] is the program path) without a shell, standard input
-// closed, and waits for it.
+// closed, and waits for it. A cross build runs it through the emulator.
 ProcessResult RunProcess(const std::vector<std::string> &argv);
 
 #endif  // QUILLET_TESTS_PROCESSRUNNER_H

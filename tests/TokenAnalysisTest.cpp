@@ -105,13 +105,4 @@ TEST(TokenAnalysis, NullOrEmptyTextLeavesTheListUntouched)
     }
 }
 
-TEST(TokenAnalysis, PredicatesClassifyEveryCode)
-{
-    for (int code = -1; code <= 13; ++code) {
-        SCOPED_TRACE(code);
-        EXPECT_EQ(IsOperator(code), code >= 4 && code <= 10);
-        EXPECT_EQ(IsBinaryOperator(code), code >= 4 && code <= 12);
-    }
-}
-
 }  // namespace
