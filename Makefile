@@ -15,6 +15,12 @@ BENCH_DIR ?= build-bench
 # It is read with $(value ...), so a $ in it reaches quillet as written.
 EXPR ?= (1 + 2) * 3 >= {$4} && 5 != 6
 
+# The instrumented runs of make test (sanitizers, fuzzing, memcheck, the C
+# compiler as oracle) and make coverage need these as well.
+HARDEN_PACKAGES := clang libclang-rt-14-dev valgrind
+COVERAGE_PACKAGES := gcovr
+FUZZ_SECONDS ?= 30
+
 .PHONY: all deps build run test bench bench-build clean build-armhf test-armhf package
 
 all: build
@@ -30,12 +36,15 @@ run: build
 	@expr='$(value EXPR)'; echo "quillet -s '$$expr'"; status=0; \
 	  $(BUILD_DIR)/bin/quillet -s "$$expr" || status=$$?; echo "exit status: $$status"
 
-test: build
+test: deps-harden build
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
+	@$(MAKE) --no-print-directory test-asan test-tsan
+	@$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=10
 
 # Cross-builds for 32-bit ARM and runs every test under qemu-arm.
+# (clang: the differential test's C compiler.)
 build-armhf:
-	@scripts/ensure-packages.sh $(ARMHF_PACKAGES)
+	@scripts/ensure-packages.sh $(ARMHF_PACKAGES) clang
 	scripts/fetch-armhf-sysroot.sh $(ARMHF_SYSROOT)
 	cmake --preset armhf
 	cmake --build --preset armhf -j $(JOBS)
@@ -61,4 +70,35 @@ bench-build: deps
 	cmake --build $(BENCH_DIR) -j $(JOBS)
 
 clean:
-	rm -rf $(BUILD_DIR) $(ARMHF_BUILD_DIR) $(BENCH_DIR)
+	rm -rf $(BUILD_DIR) $(ARMHF_BUILD_DIR) $(BENCH_DIR) build-asan build-tsan build-fuzz build-coverage
+
+# The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer.
+.PHONY: deps-harden test-asan test-tsan fuzz coverage
+deps-harden:
+	@scripts/ensure-packages.sh $(PACKAGES) $(HARDEN_PACKAGES)
+
+test-asan: deps-harden
+	cmake --preset asan
+	cmake --build --preset asan -j $(JOBS)
+	ctest --preset asan -j $(JOBS)
+
+# The concurrency test under ThreadSanitizer.
+test-tsan: deps-harden
+	cmake --preset tsan
+	cmake --build --preset tsan -j $(JOBS)
+	ctest --preset tsan
+
+# Each libFuzzer target for FUZZ_SECONDS (make fuzz FUZZ_SECONDS=600).
+fuzz: deps-harden
+	cmake --preset fuzz
+	cmake --build --preset fuzz -j $(JOBS)
+	fuzz/run.sh build-fuzz $(FUZZ_SECONDS)
+
+# Line coverage of the suite, per file and per folder; fails under 95%.
+coverage: deps-harden
+	@scripts/ensure-packages.sh $(COVERAGE_PACKAGES)
+	cmake --preset coverage
+	cmake --build --preset coverage -j $(JOBS)
+	find build-coverage -name '*.gcda' -delete
+	ctest --preset coverage -j $(JOBS)
+	scripts/coverage.sh build-coverage expr cli log platform

@@ -157,8 +157,10 @@ int CCompiledExpr::RunDeferringDenominators(const int32_t *variables, int32_t &r
     }
     if (unmatched_)
         return evaluation::UnmatchedOperandsFailure();
-    if (stack[depth - 1].poisoned)
-        return evaluation::DenominatorFailure();
+    // A poisoned value below the top was computed all the same: it fails too.
+    for (size_t below = 0; below < depth; ++below)
+        if (stack[below].poisoned)
+            return evaluation::DenominatorFailure();
     result = stack[depth - 1].value;
     return 0;
 }

@@ -343,8 +343,11 @@ int CExprUtil::EvaluatePostfix(TokenList &list, const VariableTable &table, int3
         }
         stack.push_back(value);
     }
-    if (stack.back().poisoned)
-        return evaluation::DenominatorFailure();
+    // Values below the top are dropped, but they were computed: a division
+    // by zero inside one was needed, whatever && or || came after it.
+    for (const Operand &operand : stack)
+        if (operand.poisoned)
+            return evaluation::DenominatorFailure();
     result = stack.back().value;
     return 0;
 }

@@ -108,6 +108,7 @@ TEST(EvaluatePostfix, ComputesListsAndFailsWithResultZero)
         {"+ 1 2", {}, kFail, 0, {kUnmatched}},
         {"1 &&", {}, kFail, 0, {kUnmatched}},
         {"5 0 / +", {}, kFail, 0, {kDenominator}},
+        {"1 0 / 0 1 &&", {}, kFail, 0, {kDenominator}},
         {"{$1} {$2} +", {{1, 1}}, kFail, 0, {kMissing + "2) \n"}},
         {"", {}, kFail, 0, {" Invalid expression without operand to be evaluated \n"}},
     };

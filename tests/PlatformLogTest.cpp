@@ -72,4 +72,21 @@ TEST(PlatformLog, AddsTheMissingNewlineAndKeepsLongRecordsWhole)
     EXPECT_EQ(result, static_cast<int>(text.size()));
 }
 
+// -1 when nothing is written: a message that cannot be formatted (a wide
+// character with no multibyte form in the C locale) or a closed stderr.
+TEST(PlatformLog, ReturnsMinusOneWhenNothingIsWritten)
+{
+    const wchar_t unconvertible[] = {0x100, 0};
+    const auto [text, result] = CaptureStderr([&] {
+        return quorlith_printf(1, "EError", "M", " %ls \n", "f.cpp", 1, unconvertible);
+    });
+    EXPECT_EQ(text, "");
+    EXPECT_EQ(result, -1);
+    const int saved = dup(2);
+    close(2);
+    EXPECT_EQ(quorlith_printf(1, "EError", "M", " closed \n", "f.cpp", 1), -1);
+    dup2(saved, 2);
+    close(saved);
+}
+
 }  // namespace
