@@ -28,15 +28,23 @@ std::string RandomInfix(std::mt19937 &random, int depth)
     return text;
 }
 
-// Any list at all: random codes (some outside 0..12) and texts, most of them
-// what the lexer would give for the code.
+// Any list at all: tokens as the lexer gives them, in any order, and now
+// and then a random code (some outside 0..12) on a random text.
 TokenList RandomTokens(std::mt19937 &random)
 {
-    static const char *const kTexts[] = {"0", "1", "2", "65538", "", "x", "*", "/", "%", "+", "-",
-                                         ">", "<", ">=", "<=", "==", "!=", "&&", "||", "("};
+    static const ExprToken kTokens[] = {
+        {"0", ENumber},     {"1", ENumber},       {"2", ENumber},     {"", ENumber},
+        {"1", EVariable},   {"65538", EVariable}, {"*", EMulDivMod},  {"/", EMulDivMod},
+        {"%", EMulDivMod},  {"+", EAddSub},       {"-", EAddSub},     {">=", ERelational},
+        {"<", ERelational}, {"!=", EEquality},    {"&&", ELogicAnd},  {"||", ELogicOr},
+        {"(", ELeftParen},  {"x", 13},
+    };
     TokenList list;
-    for (size_t n = random() % 13; n > 0; --n)
-        list.emplace_back(kTexts[random() % std::size(kTexts)], static_cast<int32_t>(random() % 15) - 1);
+    for (size_t n = random() % 13; n > 0; --n) {
+        list.push_back(kTokens[random() % std::size(kTokens)]);
+        if (random() % 4 == 0)
+            list.back().eTokenCode = static_cast<int32_t>(random() % 15) - 1;
+    }
     return list;
 }
 
