@@ -21,15 +21,13 @@ void *operator new(std::size_t size)
     throw std::bad_alloc();
 }
 
-void operator delete(void *block) noexcept
-{
-    std::free(block);
-}
-
-void operator delete(void *block, std::size_t) noexcept
-{
-    std::free(block);
-}
+// The replacement operator new takes its blocks from malloc, so free is the
+// matching release; gcc's sanitizer builds cannot see that once inlined.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+void operator delete(void *block) noexcept { std::free(block); }
+void operator delete(void *block, std::size_t) noexcept { std::free(block); }
 
 namespace {
 
@@ -65,10 +63,10 @@ TEST(VerifyExpression, LogsEachStepAndLeavesTheList)
          "2/1 */4"},
         {"%s%n", kFail, {"1 Invalid token in expression string \n", "1 Invalid expression : %s%n \n"},
          "%/4"},
-        {"1 && 2", 0,
+        {"{$3} >= 3 - 1 && 2", 0,
          {"5 token analysis success \n", "5 syntax analysis success \n",
-          "5 Valid expression : 1 && 2 \n"},
-         "1/1 2/1 &&/11"},
+          "5 Valid expression : {$3} >= 3 - 1 && 2 \n"},
+         "3/0 3/1 1/1 -/5 >=/6 2/1 &&/11"},
     };
     for (const VerifyRow &row : rows) {
         SCOPED_TRACE(row.text ? row.text : "null");
@@ -98,10 +96,7 @@ TEST(ConvertToPostfix, ResolvesPrecedenceAndParentheses)
         {"8 - 2 + 1", "8 2 - 1 +"},
         {"1 - (2 - 3)", "1 2 3 - -"},
         {"2 * (3 + 4) * 5", "2 3 4 + * 5 *"},
-        {"1 < 2 == 3", "1 2 < 3 =="},
         {"1 | 2 ^ 3 & 4", "1 2 3 4 & ^ |"},
-        {"4 & 3 ^ 2 | 1", "4 3 & 2 ^ 1 |"},
-        {"((((7))))", "7"},
         {"((1 + 2)) * ((3))", "1 2 + 3 *"},
         {"{$12} + 1", "12 1 +"},
         {"1 + 2 && 3", "1 2 + 3 &&"},
@@ -116,13 +111,6 @@ TEST(ConvertToPostfix, ResolvesPrecedenceAndParentheses)
         ASSERT_EQ(CExprUtil::VerifyExpression(list, row.infix), 0);
         EXPECT_EQ(Texts(list), row.postfix);
     }
-}
-
-TEST(ConvertToPostfix, KeepsTextsAndCodes)
-{
-    TokenList list;
-    ASSERT_EQ(CExprUtil::VerifyExpression(list, "{$3} >= 3 - 1"), 0);
-    EXPECT_EQ(Describe(list), "3/0 3/1 1/1 -/5 >=/6");
 }
 
 // The conversion allocates all it needs before the first token moves: an
