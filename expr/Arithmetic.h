@@ -111,6 +111,28 @@ inline bool Apply(BinaryOp op, int32_t left, int32_t right, int32_t &value)
     return false;
 }
 
+// A value on an evaluation stack. It is poisoned when it stems from a
+// division by zero whose failure waits on an && or || that may not need it.
+struct Operand {
+    int32_t value;
+    bool poisoned;
+};
+
+// left op right into `value`, where a poisoned operand that the result needs
+// poisons the result. False for a zero denominator between clean operands:
+// the caller fails at once, or poisons the result if an && or || follows.
+inline bool Combine(BinaryOp op, Operand left, Operand right, Operand &value)
+{
+    value = Operand{0, false};
+    if (left.poisoned || (NeedsRightOperand(op, left.value) && right.poisoned))
+        value.poisoned = true;
+    else if (!NeedsRightOperand(op, left.value))
+        value.value = op == BinaryOp::ELogicOr;
+    else
+        return Apply(op, left.value, right.value, value.value);
+    return true;
+}
+
 }  // namespace fernvault::alarm_manager
 
 #endif  // QUILLET_EXPR_ARITHMETIC_H

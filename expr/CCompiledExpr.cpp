@@ -15,13 +15,6 @@ enum Opcode : uint8_t { kPushValue, kPushVariable, kFirstOperator };
 // Buffers up to this many values live on the call stack; larger ones on the heap.
 constexpr size_t kLocalValues = 64;
 
-// A value that stems from a division by zero whose failure waits on an && or
-// || that may not need it (as in CExprUtil::EvaluatePostfix).
-struct Operand {
-    int32_t value;
-    bool poisoned;
-};
-
 // `count` values: the caller's local array when it is large enough, else a
 // heap block that lives as long as this object.
 class ValueBuffer {
@@ -141,14 +134,8 @@ int CCompiledExpr::RunDeferringDenominators(const int32_t *variables, int32_t &r
         const Operand right = stack[--depth];
         const Operand left = stack[depth - 1];
         const auto op = static_cast<BinaryOp>(instruction.opcode - kFirstOperator);
-        Operand value{0, false};
-        if (left.poisoned) {
-            value.poisoned = true;
-        } else if (!NeedsRightOperand(op, left.value)) {
-            value.value = op == BinaryOp::ELogicOr;
-        } else if (right.poisoned) {
-            value.poisoned = true;
-        } else if (!Apply(op, left.value, right.value, value.value)) {
+        Operand value;
+        if (!Combine(op, left, right, value)) {
             if (i >= deferBefore_)
                 return evaluation::DenominatorFailure();
             value.poisoned = true;

@@ -82,13 +82,6 @@ const char *TextOrNull(const char *text)
 
 }  // namespace
 
-// A value on the evaluation stack is poisoned when it stems from a division
-// by zero whose failure waits on an && or || that may not need it.
-struct CExprUtil::Operand {
-    int32_t value;
-    bool poisoned;
-};
-
 CExprUtil::CExprUtil() {}
 
 CExprUtil::~CExprUtil() {}
@@ -326,15 +319,8 @@ int CExprUtil::EvaluatePostfix(TokenList &list, const VariableTable &table, int3
         Operand right, left;
         if (PopOperands(stack, right, left) != 0)
             return evaluation::UnmatchedOperandsFailure();
-        const BinaryOp op = OperatorOf(token);
-        Operand value{0, false};
-        if (left.poisoned) {
-            value.poisoned = true;
-        } else if (!NeedsRightOperand(op, left.value)) {
-            value.value = op == BinaryOp::ELogicOr;
-        } else if (right.poisoned) {
-            value.poisoned = true;
-        } else if (!Apply(op, left.value, right.value, value.value)) {
+        Operand value;
+        if (!Combine(OperatorOf(token), left, right, value)) {
             if (!lastLogic)
                 lastLogic = LastLogicIndex(list);
             if (*lastLogic == list.size() || *lastLogic < i)

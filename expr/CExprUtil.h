@@ -63,6 +63,8 @@ constexpr bool IsBinaryOperator(int32_t code)
     return static_cast<uint32_t>(code) - 4u <= 8u;
 }
 
+struct Operand;  // a value of the evaluation stack (Arithmetic.h)
+
 class CExprUtil {
 public:
     CExprUtil();
@@ -104,7 +106,6 @@ public:
     static constexpr uint32_t kMaxNesting = 1024;
 
 private:
-    struct Operand;
     using OperandStack = std::vector<Operand>;
 
     static void GetNextToken(const TokenList &list, int32_t &eTokenCode, uint32_t &cursor);
