@@ -128,7 +128,7 @@ std::string Setting(const char *name, const std::string &fallback)
 TEST(Differential, AgreesWithTheHostCompiler)
 {
     const uint64_t seed = std::stoull(Setting("QUILLET_DIFF_SEED", "20240611"));
-    const size_t count = std::stoull(Setting("QUILLET_DIFF_COUNT", "2000"));
+    const size_t count = std::stoull(Setting("QUILLET_DIFF_COUNT", "10000"));
     const std::string compiler = Setting("QUILLET_DIFF_CC", QUILLET_HOST_CC);
     std::printf("differential test: seed %llu (QUILLET_DIFF_SEED), %zu expressions, compiler %s\n",
                 static_cast<unsigned long long>(seed), count, compiler.c_str());
@@ -156,7 +156,7 @@ TEST(Differential, AgreesWithTheHostCompiler)
             continue;
         }
         cases.emplace_back(e.text, value);
-        // (-2147483648 is a wider constant in C, which fits.)
+        // C reads -2147483648 as a wider constant negated; the value fits.
         program << "{";
         for (const auto &[n, v] : table)
             program << " int v" << n << " = " << v << ";";
