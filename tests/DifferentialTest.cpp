@@ -1,6 +1,7 @@
 // The host C compiler as an oracle: random well-formed expressions are
-// computed by one generated C program (int arithmetic, -fwrapv) and by
-// VerifyExpression + EvaluatePostfix, and every value must agree.
+// computed by one generated C program (int arithmetic, -fwrapv), by
+// VerifyExpression + EvaluatePostfix and by CCompiledExpr, and every value
+// must agree.
 //
 // QUILLET_DIFF_SEED and QUILLET_DIFF_COUNT override the seed and the number
 // of expressions compared, QUILLET_DIFF_CC the compiler (clang by default:
@@ -15,6 +16,7 @@
 #include <regex>
 #include <sstream>
 
+#include "CCompiledExpr.h"
 #include "CExprUtil.h"
 #include "ProcessRunner.h"
 #include "RecordingLog.h"
@@ -141,9 +143,14 @@ TEST(Differential, AgreesWithTheHostCompiler)
         VariableTable table;
         const Expr e = generator.Next(table);
         TokenList list;
-        int32_t value = 0;
-        const int status = CExprUtil::VerifyExpression(list, e.text.c_str()) == 0
-                               ? CExprUtil::EvaluatePostfix(list, table, value) : -1;
+        int32_t value = 0, compiledValue = 0;
+        int status = -1;
+        if (CExprUtil::VerifyExpression(list, e.text.c_str()) == 0) {
+            const CCompiledExpr compiled(list);  // before evaluation rewrites the variables
+            status = CExprUtil::EvaluatePostfix(list, table, value);
+            EXPECT_EQ(compiled.Evaluate(table, compiledValue), status) << e.text << " seed " << seed;
+            EXPECT_EQ(compiledValue, value) << e.text << " seed " << seed;
+        }
         TakeRecords();
         if (e.outcome == kOverflow) {
             ++overflows;
