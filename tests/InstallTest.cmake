@@ -7,15 +7,7 @@
 string(REPLACE "," ";" EMULATOR "${EMULATOR}")
 set(prefix "${STAGE_DIR}/usr/local")
 
-function(run)
-  execute_process(COMMAND ${ARGN} RESULT_VARIABLE status
-                  OUTPUT_VARIABLE out ERROR_VARIABLE err)
-  if(NOT status EQUAL 0)
-    message(FATAL_ERROR "failed (${status}): ${ARGN}\n${out}${err}")
-  endif()
-  set(out "${out}" PARENT_SCOPE)
-  set(err "${err}" PARENT_SCOPE)
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/RunCommand.cmake)
 
 # The consumer computes ({$1} + 2) * 3 with {$1} = 5 and logs the verdict.
 function(expect_consumer_runs program)

@@ -4,14 +4,7 @@
 # checks its control fields, unpacks it and runs the unpacked tool.
 string(REPLACE "," ";" EMULATOR "${EMULATOR}")
 
-function(run)
-  execute_process(COMMAND ${ARGN} RESULT_VARIABLE status
-                  OUTPUT_VARIABLE out ERROR_VARIABLE err)
-  if(NOT status EQUAL 0)
-    message(FATAL_ERROR "failed (${status}): ${ARGN}\n${out}${err}")
-  endif()
-  set(out "${out}" PARENT_SCOPE)
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/RunCommand.cmake)
 
 file(REMOVE_RECURSE "${WORK_DIR}")
 run(cpack --config "${BUILD_DIR}/CPackConfig.cmake" -B "${WORK_DIR}")
