@@ -61,8 +61,6 @@ TEST(CommandLine, OptionsStatusesAndTexts)
          R"(\[5 ETrace\] ALARM_MANAGER CExprUtil\.cpp:\d+: token analysis success \n)"
          R"(\[1 EError\] ALARM_MANAGER CExprUtil\.cpp:\d+: syntax analysis fail\(eTokenCode = -1, eErrorCode = -1\) \n)"
          R"(\[1 EError\] ALARM_MANAGER CExprUtil\.cpp:\d+: Invalid expression : 1\+ \n)"},
-        {"format directives stay literal", {"-s", "%s%n"}, 46, "",
-         R"([^\n]* Invalid token in expression string \n[^\n]*: Invalid expression : %s%n \n)"},
         {"newline stays inside one record", {"-s", "1\n+2\\"}, 46, "",
          R"([^\n]* Invalid token in expression string \n)"
          R"(\[1 EError\] ALARM_MANAGER CExprUtil\.cpp:\d+: Invalid expression : 1\\n\+2\\\\ \n)"},
