@@ -185,14 +185,16 @@ std::vector<Operation> Operations()
             OnCopies(state, Postfix(input.text), step, batch);
         };
     };
+    // An operation on a reused list and the input's text.
+    const auto onText = [](auto operation) {
+        return [operation](benchmark::State &state, const Input &input, size_t &) {
+            TokenList list;
+            for (auto _ : state)
+                benchmark::DoNotOptimize(operation(list, input.text.c_str()));
+        };
+    };
     return {
-        {"TokenAnalysis",
-         [](benchmark::State &state, const Input &input, size_t &) {
-             TokenList list;
-             for (auto _ : state)
-                 benchmark::DoNotOptimize(CExprUtil::TokenAnalysis(list, input.text.c_str()));
-         },
-         false},
+        {"TokenAnalysis", onText(&CExprUtil::TokenAnalysis), false},
         {"SyntaxAnalysis",
          [](benchmark::State &state, const Input &input, size_t &) {
              TokenList list;
@@ -202,13 +204,7 @@ std::vector<Operation> Operations()
          },
          false},
         {"ConvertToPostfix", onInfix([](TokenList &list) { CExprUtil::ConvertToPostfix(list); }), false},
-        {"VerifyExpression",
-         [](benchmark::State &state, const Input &input, size_t &) {
-             TokenList list;
-             for (auto _ : state)
-                 benchmark::DoNotOptimize(CExprUtil::VerifyExpression(list, input.text.c_str()));
-         },
-         false},
+        {"VerifyExpression", onText(&CExprUtil::VerifyExpression), false},
         {"SubstituteVariables",
          onPostfix([](TokenList &list) {
              benchmark::DoNotOptimize(CExprUtil::SubstituteVariables(list, kTimedTable));
