@@ -14,7 +14,7 @@ namespace {
 
 enum Opcode : uint8_t { kPushValue, kPushVariable, kFirstOperator, kParen = 0xFF };
 
-constexpr uint32_t kMaxNesting = CExprUtil::kMaxNesting;
+constexpr uint32_t kMaxNesting = 1024;  // deepest nesting the reference handles
 // Within one level of parentheses the waiting operators rank strictly
 // upwards, so a level holds at most nine of them and its "(".
 constexpr size_t kOperatorStack = (kMaxNesting + 1) * 10;

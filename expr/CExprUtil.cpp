@@ -114,57 +114,77 @@ int CExprUtil::TokenAnalysis(TokenList &list, const char *expression)
     return 0;
 }
 
-void CExprUtil::GetNextToken(const TokenList &list, int32_t &eTokenCode, uint32_t &cursor)
+namespace {
+// The values of one syntax analysis. Open parentheses are counted rather
+// than recursed into, so any depth runs in constant stack and linear time.
+struct SyntaxState {
+    const TokenList &list;
+    size_t cursor = 0;              // tokens consumed, the index of the next
+    int32_t eTokenCode = ENoToken;  // the token in hand, ENoToken at the end
+    int32_t eErrorCode = 0;         // -1 once any factor was malformed
+    size_t openFactors = 0;         // "(" read whose factor is not closed yet
+};
+
+void GetNextToken(SyntaxState &state)
 {
-    if (cursor < list.size())
-        eTokenCode = list[cursor++].eTokenCode;
+    if (state.cursor < state.list.size())
+        state.eTokenCode = state.list[state.cursor++].eTokenCode;
     else
-        eTokenCode = ENoToken;
+        state.eTokenCode = ENoToken;
+}
+
+bool IsOperand(int32_t code)
+{
+    return static_cast<uint32_t>(code) <= ENumber;
 }
 
 // factor := "(" expression ")" | operand
-// A malformed factor sets eErrorCode and leaves the token in hand unread.
-void CExprUtil::ParseFactor(const TokenList &list, int32_t &eTokenCode, uint32_t &cursor,
-                            int32_t &eErrorCode, uint32_t depth)
+// Reads up to the first operand of a factor, opening a nested expression at
+// each "(". A malformed factor sets eErrorCode and leaves the token in hand.
+void OpenFactor(SyntaxState &state)
 {
-    if (eTokenCode == ELeftParen && depth < kMaxNesting) {
-        GetNextToken(list, eTokenCode, cursor);
-        ParseExpression(list, eTokenCode, cursor, eErrorCode, depth + 1);
-        if (eTokenCode == ERightParen)
-            GetNextToken(list, eTokenCode, cursor);
-        else
-            eErrorCode = -1;
-    } else if (static_cast<uint32_t>(eTokenCode) <= ENumber) {
-        GetNextToken(list, eTokenCode, cursor);
-    } else {
-        eErrorCode = -1;
-    }
+    for (; state.eTokenCode == ELeftParen; ++state.openFactors)
+        GetNextToken(state);
+    if (IsOperand(state.eTokenCode))
+        GetNextToken(state);
+    else
+        state.eErrorCode = -1;
 }
 
 // expression := factor { operator factor }
-void CExprUtil::ParseExpression(const TokenList &list, int32_t &eTokenCode, uint32_t &cursor,
-                                int32_t &eErrorCode, uint32_t depth)
+// An error never stops the analysis: it goes on while operators follow, and
+// an expression that ends on anything but ")" leaves its factor unclosed.
+void ParseExpression(SyntaxState &state)
 {
-    ParseFactor(list, eTokenCode, cursor, eErrorCode, depth);
-    while (eTokenCode > ERightParen) {
-        GetNextToken(list, eTokenCode, cursor);
-        ParseFactor(list, eTokenCode, cursor, eErrorCode, depth);
+    OpenFactor(state);
+    for (;;) {
+        if (state.eTokenCode > ERightParen) {
+            GetNextToken(state);
+            OpenFactor(state);
+        } else if (state.openFactors == 0) {
+            return;
+        } else {
+            --state.openFactors;
+            if (state.eTokenCode == ERightParen)
+                GetNextToken(state);
+            else
+                state.eErrorCode = -1;
+        }
     }
 }
+}  // namespace
 
 int CExprUtil::SyntaxAnalysis(const TokenList &list)
 {
-    uint32_t cursor = 0;
-    int32_t eErrorCode = 0;
-    int32_t eTokenCode = ENoToken;
-    GetNextToken(list, eTokenCode, cursor);
-    ParseExpression(list, eTokenCode, cursor, eErrorCode, 0);
-    if (eTokenCode == ENoToken && eErrorCode == 0) {
+    SyntaxState state{list};
+    GetNextToken(state);
+    ParseExpression(state);
+    if (state.eTokenCode == ENoToken && state.eErrorCode == 0) {
         EXPR_LOG(ETrace, " syntax analysis success \n");
         return 0;
     }
-    EXPR_LOG(EError, " syntax analysis fail(eTokenCode = %d, eErrorCode = %d) \n", eTokenCode,
-             eErrorCode);
+    EXPR_LOG(EError, " syntax analysis fail(eTokenCode = %d, eErrorCode = %d) \n",
+             state.eTokenCode, state.eErrorCode);
     return APR_EGENERAL;
 }
 

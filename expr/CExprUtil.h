@@ -78,7 +78,7 @@ public:
 
     // Returns 0 when the codes of `list` form one well-formed expression
     // (expression := factor { operator factor }), else 20014. Reads codes
-    // only; nesting deeper than kMaxNesting parentheses is refused.
+    // only; any depth of nesting runs in constant stack.
     static int SyntaxAnalysis(const TokenList &list);
 
     // Token analysis then syntax analysis of `expression`. On success (0) the
@@ -102,17 +102,9 @@ public:
     // needed division by zero, or an empty list).
     static int EvaluatePostfix(TokenList &list, const VariableTable &table, int32_t &result);
 
-    // Deepest parenthesis nesting that SyntaxAnalysis accepts.
-    static constexpr uint32_t kMaxNesting = 1024;
-
 private:
     using OperandStack = std::vector<Operand>;
 
-    static void GetNextToken(const TokenList &list, int32_t &eTokenCode, uint32_t &cursor);
-    static void ParseFactor(const TokenList &list, int32_t &eTokenCode, uint32_t &cursor,
-                            int32_t &eErrorCode, uint32_t depth);
-    static void ParseExpression(const TokenList &list, int32_t &eTokenCode, uint32_t &cursor,
-                                int32_t &eErrorCode, uint32_t depth);
     static int PopOperands(OperandStack &stack, Operand &right, Operand &left);
 };
 

@@ -58,35 +58,4 @@ TEST(SyntaxAnalysis, AcceptsWellFormedListsAndReportsWhereOthersStop)
     }
 }
 
-std::string Nested(size_t depth)
-{
-    return std::string(depth, '(') + "1" + std::string(depth, ')');
-}
-
-// Deep nesting must never overflow the stack: up to the limit it parses as
-// usual, beyond it it is an ordinary failure.
-TEST(SyntaxAnalysis, NestingDepthIsBoundedWithoutCrashing)
-{
-    const struct {
-        size_t depth;
-        int status;
-    } rows[] = {
-        {1000, 0},
-        {CExprUtil::kMaxNesting, 0},
-        {CExprUtil::kMaxNesting + 1, kFail},
-        {1000000, kFail},
-    };
-    for (const auto &row : rows) {
-        SCOPED_TRACE(row.depth);
-        TokenList list;
-        EXPECT_EQ(CExprUtil::VerifyExpression(list, Nested(row.depth).c_str()), row.status);
-        const std::vector<LogRecord> records = TakeRecords();
-        ASSERT_EQ(records.size(), 3u);
-        if (row.status != 0) {
-            EXPECT_EQ(records[1].message,
-                      " syntax analysis fail(eTokenCode = 2, eErrorCode = -1) \n");
-        }
-    }
-}
-
 }  // namespace
