@@ -3,7 +3,8 @@
 // Verifies EXPRESSION, prints its postfix form, then evaluates it with the
 // variables given as NUMBER=VALUE (variable {$NUMBER} is VALUE). Exit status
 // 0 with the value printed, 1 when verification or evaluation fails (the log
-// records on standard error say why), 2 for a usage error.
+// records on standard error say why; a rejected expression is also shown on
+// standard output with a caret under its first error), 2 for a usage error.
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -11,6 +12,7 @@
 #include "CExprUtil.h"
 
 using fernvault::alarm_manager::CExprUtil;
+using fernvault::alarm_manager::ErrorLocation;
 using fernvault::alarm_manager::EVariable;
 using fernvault::alarm_manager::ExprToken;
 using fernvault::alarm_manager::TokenList;
@@ -60,6 +62,17 @@ void PrintPostfix(const TokenList &list)
     std::fputs("\n", stdout);
 }
 
+// "error at byte N: REASON", the expression with every byte that is not
+// printable ASCII as '?', and a caret under byte N.
+void PrintErrorLocation(const char *expression)
+{
+    const ErrorLocation location = CExprUtil::LocateError(expression);
+    std::printf("error at byte %zu: %s\n", location.offset, CExprUtil::ReasonText(location.eReason));
+    for (const char *c = expression; *c != '\0'; ++c)
+        std::putchar(*c >= ' ' && *c <= '~' ? *c : '?');
+    std::printf("\n%*s^\n", static_cast<int>(location.offset), "");
+}
+
 }  // namespace
 
 int main(int argc, char *argv[])
@@ -72,8 +85,10 @@ int main(int argc, char *argv[])
             return UsageError("expected NUMBER=VALUE (0-65535 = 32-bit integer), got ", argv[i]);
 
     TokenList list;
-    if (CExprUtil::VerifyExpression(list, argv[1]) != 0)
+    if (CExprUtil::VerifyExpression(list, argv[1]) != 0) {
+        PrintErrorLocation(argv[1]);
         return 1;
+    }
     PrintPostfix(list);
     int32_t value = 0;
     if (CExprUtil::EvaluatePostfix(list, table, value) != 0)

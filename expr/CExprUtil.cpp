@@ -2,6 +2,7 @@
 
 #include <apr_errno.h>
 #include <charconv>
+#include <iterator>
 #include <optional>
 #include <string_view>
 
@@ -12,7 +13,17 @@
 namespace fernvault::alarm_manager {
 
 namespace {
-enum class Scan { EToken, EBadEquality, EBadVariable, EBadCharacter };  // what reading a token found
+// What reading one lexeme found.
+enum class Scan { EToken, EEnd, EBadEquality, EBadVariable, EBadCharacter };
+
+// One token of the text: its lexeme starts at `first`; its text, the digits
+// alone for a variable, is `length` bytes at `textFirst`.
+struct Lexeme {
+    size_t first;
+    size_t textFirst;
+    size_t length;
+    TokenCode code;
+};
 
 bool IsDigit(char c)
 {
@@ -26,52 +37,51 @@ size_t DigitRunEnd(std::string_view text, size_t from)
     return from;
 }
 
-// Kept out of line: inlined into each case of ReadToken, it slows the scan.
-[[gnu::noinline]] Scan Append(TokenList &list, std::string_view text, size_t &i, size_t width,
-                              TokenCode code)
+Scan Take(Lexeme &lexeme, size_t &i, size_t width, TokenCode code)
 {
-    list.emplace_back(text.data() + i, width, code);
+    lexeme = Lexeme{i, i, width, code};
     i += width;
     return Scan::EToken;
 }
 
 // variable := "{" "$" digits* "}"; the token's text is the digits alone.
-Scan ReadVariable(TokenList &list, std::string_view text, size_t &i)
+Scan ReadVariable(std::string_view text, size_t &i, Lexeme &lexeme)
 {
     const size_t first = i + 2;
     const size_t end = DigitRunEnd(text, first);
     if (end == text.size() || text[end] != '}')
         return Scan::EBadVariable;
-    list.emplace_back(text.data() + first, end - first, EVariable);
+    lexeme = Lexeme{i, first, end - first, EVariable};
     i = end + 1;
     return Scan::EToken;
 }
 
-// Moves `i` past the blanks at `i` and the token after them, if any.
-Scan ReadToken(TokenList &list, std::string_view text, size_t &i)
+// Skips the blanks at `i` and reads the lexeme after them, moving `i` past
+// it. EEnd when only blanks were left; on a failure `i` is the first byte of
+// the lexeme that starts no valid token.
+Scan ReadLexeme(std::string_view text, size_t &i, Lexeme &lexeme)
 {
-    while (text[i] == ' ')
-        if (++i == text.size())
-            return Scan::EToken;
+    while (i < text.size() && text[i] == ' ')
+        ++i;
+    if (i == text.size())
+        return Scan::EEnd;
     const char next = i + 1 < text.size() ? text[i + 1] : '\0';
     switch (text[i]) {
-    case '%': case '*': case '/': return Append(list, text, i, 1, EMulDivMod);
-    case '+': case '-': return Append(list, text, i, 1, EAddSub);
-    case '(': return Append(list, text, i, 1, ELeftParen);
-    case ')': return Append(list, text, i, 1, ERightParen);
-    case '^': return Append(list, text, i, 1, EBitXor);
-    case '&':
-        return next == '&' ? Append(list, text, i, 2, ELogicAnd) : Append(list, text, i, 1, EBitAnd);
-    case '|':
-        return next == '|' ? Append(list, text, i, 2, ELogicOr) : Append(list, text, i, 1, EBitOr);
+    case '%': case '*': case '/': return Take(lexeme, i, 1, EMulDivMod);
+    case '+': case '-': return Take(lexeme, i, 1, EAddSub);
+    case '(': return Take(lexeme, i, 1, ELeftParen);
+    case ')': return Take(lexeme, i, 1, ERightParen);
+    case '^': return Take(lexeme, i, 1, EBitXor);
+    case '&': return next == '&' ? Take(lexeme, i, 2, ELogicAnd) : Take(lexeme, i, 1, EBitAnd);
+    case '|': return next == '|' ? Take(lexeme, i, 2, ELogicOr) : Take(lexeme, i, 1, EBitOr);
     case '=': case '!':
-        return next == '=' ? Append(list, text, i, 2, EEquality) : Scan::EBadEquality;
-    case '<': case '>': return Append(list, text, i, next == '=' ? 2 : 1, ERelational);
-    case '{': return next == '$' ? ReadVariable(list, text, i) : Scan::EBadCharacter;
+        return next == '=' ? Take(lexeme, i, 2, EEquality) : Scan::EBadEquality;
+    case '<': case '>': return Take(lexeme, i, next == '=' ? 2 : 1, ERelational);
+    case '{': return next == '$' ? ReadVariable(text, i, lexeme) : Scan::EBadCharacter;
     default: break;
     }
     if (IsDigit(text[i]))
-        return Append(list, text, i, DigitRunEnd(text, i) - i, ENumber);
+        return Take(lexeme, i, DigitRunEnd(text, i) - i, ENumber);
     return Scan::EBadCharacter;
 }
 
@@ -95,20 +105,23 @@ int CExprUtil::TokenAnalysis(TokenList &list, const char *expression)
     list.clear();
     const std::string_view text(expression);
     list.reserve(text.size() / 2 + 1);
-    for (size_t i = 0; i < text.size();) {
-        switch (ReadToken(list, text, i)) {
-        case Scan::EToken:
-            break;
-        case Scan::EBadEquality:
-            EXPR_LOG(EError, " Invalid token in expression string \n");
-            return APR_EGENERAL;
-        case Scan::EBadVariable:
-            EXPR_LOG(EError, " Invalid token in expression string \n");
-            return APR_EGENERAL;
-        case Scan::EBadCharacter:
-            EXPR_LOG(EError, " Invalid token in expression string \n");
-            return APR_EGENERAL;
-        }
+    Lexeme lexeme;
+    size_t i = 0;
+    Scan scan;
+    while ((scan = ReadLexeme(text, i, lexeme)) == Scan::EToken)
+        list.emplace_back(text.data() + lexeme.textFirst, lexeme.length, lexeme.code);
+    switch (scan) {
+    case Scan::EBadEquality:
+        EXPR_LOG(EError, " Invalid token in expression string \n");
+        return APR_EGENERAL;
+    case Scan::EBadVariable:
+        EXPR_LOG(EError, " Invalid token in expression string \n");
+        return APR_EGENERAL;
+    case Scan::EBadCharacter:
+        EXPR_LOG(EError, " Invalid token in expression string \n");
+        return APR_EGENERAL;
+    default:
+        break;
     }
     EXPR_LOG(ETrace, " token analysis success \n");
     return 0;
@@ -201,6 +214,78 @@ int CExprUtil::VerifyExpression(TokenList &list, const char *expression)
     EXPR_LOG(ETrace, " Valid expression : %s \n", TextOrNull(expression));
     ConvertToPostfix(list);
     return 0;
+}
+
+namespace {
+// Follows expression := factor { operator factor } one token at a time and
+// keeps the first token that no well-formed expression can have there.
+class GrammarTracker {
+public:
+    void Take(int32_t code, size_t offset)
+    {
+        if (error_.eReason != EWellFormed)
+            return;
+        if (expectOperand_) {
+            if (code == ELeftParen)
+                ++openParens_;
+            else if (IsOperand(code))
+                expectOperand_ = false;
+            else
+                Fail(EOperandExpected, offset);
+        } else if (code > ERightParen) {
+            expectOperand_ = true;
+        } else if (code == ERightParen) {
+            if (openParens_ == 0)
+                Fail(EUnmatchedParen, offset);
+            else
+                --openParens_;
+        } else {
+            Fail(openParens_ == 0 ? EOperatorExpected : EOperatorOrParenExpected, offset);
+        }
+    }
+
+    ErrorLocation End(size_t length)
+    {
+        if (error_.eReason == EWellFormed && (expectOperand_ || openParens_ != 0))
+            Fail(EUnexpectedEnd, length);
+        return error_;
+    }
+
+private:
+    void Fail(ErrorReason reason, size_t offset) { error_ = ErrorLocation{reason, offset}; }
+
+    ErrorLocation error_{EWellFormed, 0};
+    size_t openParens_ = 0;
+    bool expectOperand_ = true;
+};
+
+constexpr const char *kReasonTexts[] = {
+    "well formed", "no expression", "invalid token", "operand expected", "operator expected",
+    "operator or ')' expected", "unmatched ')'", "unexpected end",
+};
+static_assert(std::size(kReasonTexts) == EUnexpectedEnd + 1);
+}  // namespace
+
+ErrorLocation CExprUtil::LocateError(const char *expression)
+{
+    if (expression == nullptr)
+        return ErrorLocation{ENullExpression, 0};
+    const std::string_view text(expression);
+    GrammarTracker grammar;
+    Lexeme lexeme;
+    size_t i = 0;
+    Scan scan;
+    while ((scan = ReadLexeme(text, i, lexeme)) == Scan::EToken)
+        grammar.Take(lexeme.code, lexeme.first);
+    if (scan != Scan::EEnd)
+        return ErrorLocation{EInvalidToken, i};
+    return grammar.End(text.size());
+}
+
+const char *CExprUtil::ReasonText(ErrorReason reason)
+{
+    const auto index = static_cast<size_t>(reason);
+    return index < std::size(kReasonTexts) ? kReasonTexts[index] : "unknown reason";
 }
 
 // Shunting-yard with the token code as precedence, done in place: the result

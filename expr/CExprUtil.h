@@ -63,6 +63,24 @@ constexpr bool IsBinaryOperator(int32_t code)
     return static_cast<uint32_t>(code) - 4u <= 8u;
 }
 
+// Why an expression is not well formed; ReasonText gives each in words.
+enum ErrorReason : int32_t {
+    EWellFormed = 0,
+    ENullExpression,          // "no expression"
+    EInvalidToken,            // "invalid token"
+    EOperandExpected,         // "operand expected"
+    EOperatorExpected,        // "operator expected"
+    EOperatorOrParenExpected, // "operator or ')' expected"
+    EUnmatchedParen,          // "unmatched ')'"
+    EUnexpectedEnd,           // "unexpected end"
+};
+
+// Where an expression first goes wrong: the 0-based byte offset and why.
+struct ErrorLocation {
+    ErrorReason eReason;
+    size_t offset;  // 0 when well formed
+};
+
 struct Operand;  // a value of the evaluation stack (Arithmetic.h)
 
 class CExprUtil {
@@ -85,6 +103,16 @@ public:
     // list holds the expression in postfix order; on failure (20014) it holds
     // what the failing step left (see TokenAnalysis and SyntaxAnalysis).
     static int VerifyExpression(TokenList &list, const char *expression);
+
+    // Where `expression` (possibly null) first stops being well formed, judged
+    // as VerifyExpression judges it: a byte that starts no valid token anywhere
+    // wins over a grammar error before it. An unfinished expression points at
+    // its end. EWellFormed exactly when VerifyExpression would return 0.
+    // Writes no record, allocates nothing, constant stack, one pass.
+    static ErrorLocation LocateError(const char *expression);
+
+    // A short English text for `reason`: "operand expected", ...
+    static const char *ReasonText(ErrorReason reason);
 
     // Rewrites a list accepted by SyntaxAnalysis into postfix order; the
     // parentheses are dropped, operands keep their order, texts and codes are

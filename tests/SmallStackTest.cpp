@@ -14,6 +14,7 @@ constexpr size_t kDeep = 1000000;
 struct Outcome {
     int verify = -1, evaluate = -1, compiled = -1;
     int32_t value = 0, compiledValue = 0;
+    ErrorLocation location{EWellFormed, 0};
     std::vector<LogRecord> records;
 };
 
@@ -28,6 +29,7 @@ Outcome RunOnSmallStack(const std::string &text)
     const auto work = [](void *arg) -> void * {
         Job &job = *static_cast<Job *>(arg);
         Outcome &out = job.outcome;
+        out.location = CExprUtil::LocateError(job.text.c_str());
         TokenList list;
         out.verify = CExprUtil::VerifyExpression(list, job.text.c_str());
         if (out.verify == 0) {
@@ -70,12 +72,15 @@ TEST(SmallStack, AnyDepthRunsInConstantStack)
         SCOPED_TRACE(row.name);
         const Outcome out = RunOnSmallStack(row.text);
         if (row.value < 0) {
+            EXPECT_EQ(out.location.eReason, EUnexpectedEnd);
+            EXPECT_EQ(out.location.offset, row.text.size());
             EXPECT_EQ(out.verify, 20014);
             ASSERT_EQ(out.records.size(), 3u);
             EXPECT_EQ(out.records[1].message,
                       " syntax analysis fail(eTokenCode = -1, eErrorCode = -1) \n");
             continue;
         }
+        EXPECT_EQ(out.location.eReason, EWellFormed);
         EXPECT_EQ(out.verify, 0);
         EXPECT_EQ(out.evaluate, 0);
         EXPECT_EQ(out.value, row.value);
