@@ -12,6 +12,15 @@
 
 namespace fernvault::alarm_manager {
 
+// The operators that postfix conversion reorders and evaluation computes:
+// the IsOperator codes, then && and ||, ranked after | in code order.
+constexpr bool IsBinaryOperator(int32_t code)
+{
+    return code >= EMulDivMod && code <= ELogicOr;
+}
+static_assert(ELogicAnd == EBitOr + 1 && ELogicOr == ELogicAnd + 1,
+              "the logical operators rank right after the bit operators");
+
 // Reads `text` as strtol does in base 10 (leading white space, one sign,
 // digits up to the first non-digit; no digits gives 0), saturating at the
 // 32-bit limits whatever the width of long.

@@ -32,27 +32,21 @@ public:
     int Evaluate(const VariableTable &table, int32_t &result) const;
 
 private:
+    // One step of the program: push a value or a variable's value, or apply
+    // an operator.
     struct Instruction {
-        uint8_t opcode;   // kPushValue, kPushVariable, or kFirstOperator + BinaryOp
+        uint8_t opcode;   // push value, push variable, or the first operator + BinaryOp
         int32_t operand;  // the value, or the variable's slot
     };
+    class Program;  // the instructions as the evaluation loop reads them
 
-    int Run(const int32_t *variables, int32_t *stack, int32_t &result) const;
-    int RunDeferringDenominators(const int32_t *variables, int32_t &result) const;
-
-    // The list's instructions up to the first operator that finds fewer than
-    // two values (then `unmatched_`), one for each token.
-    std::vector<Instruction> program_;
+    std::vector<Instruction> program_;  // one instruction a token
     // Distinct variable numbers in the order the list first names them, and
     // the text of that first token, which a missing variable's record shows.
     std::vector<uint16_t> variableNumbers_;
     std::vector<std::string> variableTexts_;
-    uint32_t maxDepth_ = 0;  // deepest value stack the program reaches
-    // A zero denominator before this index may still be dropped by an && or
-    // || (the list's last); one at or after it fails at once.
-    size_t deferBefore_ = 0;
-    bool empty_ = false;
-    bool unmatched_ = false;
+    size_t maxDepth_ = 0;   // most values the program ever holds at once
+    size_t lastLogic_ = 0;  // index of the last && or ||, or the list's size
 };
 
 }  // namespace fernvault::alarm_manager

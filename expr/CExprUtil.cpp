@@ -3,11 +3,10 @@
 #include <apr_errno.h>
 #include <charconv>
 #include <iterator>
-#include <optional>
 #include <string_view>
 
 #include "Arithmetic.h"
-#include "EvaluationLog.h"
+#include "Evaluation.h"
 #include "ExprLog.h"
 
 namespace fernvault::alarm_manager {
@@ -330,13 +329,6 @@ void CExprUtil::ConvertToPostfix(TokenList &list)
     list.erase(list.begin() + static_cast<std::ptrdiff_t>(out), list.end());
 }
 
-// The failure records of evaluation (EvaluationLog.h).
-int evaluation::MissingVariableFailure(const char *variableText)
-{
-    EXPR_LOG(EError, " fail to get value for variable(%s) \n", variableText);
-    return APR_EGENERAL;
-}
-
 int CExprUtil::SubstituteVariables(TokenList &list, const VariableTable &table)
 {
     for (ExprToken &token : list) {
@@ -355,52 +347,56 @@ int CExprUtil::SubstituteVariables(TokenList &list, const VariableTable &table)
     return 0;
 }
 
-// Logs the zero-denominator failure. EvaluatePostfix calls it for the
-// immediate and the deferred case, and CCompiledExpr for both of its own, so
-// that every such failure writes the very same record from this one call
-// site.
-int evaluation::DenominatorFailure()
-{
-    EXPR_LOG(EError, " Invalid expression with denominator 0 \n");
-    return APR_EGENERAL;
-}
-
-// Pops right, then left; with fewer than two values the stack stays as it was.
-int CExprUtil::PopOperands(OperandStack &stack, Operand &right, Operand &left)
-{
-    right = left = Operand{0, false};
-    if (stack.size() < 2)
-        return APR_EGENERAL;
-    right = stack.back();
-    stack.pop_back();
-    left = stack.back();
-    stack.pop_back();
-    return 0;
-}
-
-// An empty list leaves no value to take as the result.
+// The failure records of evaluation (Evaluation.h), for EvaluatePostfix and
+// CCompiledExpr alike.
 int evaluation::EmptyListFailure()
 {
     EXPR_LOG(EError, " Invalid expression without operand to be evaluated \n");
     return APR_EGENERAL;
 }
 
-namespace {
-// Index of the last && or || in `list`, or list.size() when there is none.
-size_t LastLogicIndex(const TokenList &list)
+int evaluation::MissingVariableFailure(const char *variableText)
 {
-    for (size_t i = list.size(); i-- > 0;)
-        if (list[i].eTokenCode == ELogicAnd || list[i].eTokenCode == ELogicOr)
-            return i;
-    return list.size();
+    EXPR_LOG(EError, " fail to get value for variable(%s) \n", variableText);
+    return APR_EGENERAL;
 }
-}  // namespace
 
 int evaluation::UnmatchedOperandsFailure()
 {
     EXPR_LOG(EError, " Invalid expression with un-matched operands \n");
     return APR_EGENERAL;
 }
+
+int evaluation::DenominatorFailure()
+{
+    EXPR_LOG(EError, " Invalid expression with denominator 0 \n");
+    return APR_EGENERAL;
+}
+
+namespace {
+// A substituted postfix list as the program of evaluation::Run: every token
+// that is not a binary operator is a value, read from its text.
+class TokenProgram {
+public:
+    explicit TokenProgram(const TokenList &list) : list_(list) {}
+
+    size_t size() const { return list_.size(); }
+    bool IsOperator(size_t i) const { return IsBinaryOperator(list_[i].eTokenCode); }
+    BinaryOp OperatorAt(size_t i) const { return OperatorOf(list_[i]); }
+    int32_t ValueAt(size_t i) const { return ReadInt32(list_[i].strToken.c_str()); }
+
+    size_t LastLogicIndex() const
+    {
+        for (size_t i = list_.size(); i-- > 0;)
+            if (list_[i].eTokenCode == ELogicAnd || list_[i].eTokenCode == ELogicOr)
+                return i;
+        return list_.size();
+    }
+
+private:
+    const TokenList &list_;
+};
+}  // namespace
 
 int CExprUtil::EvaluatePostfix(TokenList &list, const VariableTable &table, int32_t &result)
 {
@@ -409,38 +405,8 @@ int CExprUtil::EvaluatePostfix(TokenList &list, const VariableTable &table, int3
         return evaluation::EmptyListFailure();
     if (SubstituteVariables(list, table) != 0)
         return APR_EGENERAL;
-
-    OperandStack stack;
-    stack.reserve(list.size() / 2 + 1);
-    // Found at the first zero denominator: a poisoned value made after the
-    // last && or || can no longer be dropped by a short-circuit.
-    std::optional<size_t> lastLogic;
-    for (size_t i = 0; i < list.size(); ++i) {
-        const ExprToken &token = list[i];
-        if (!IsBinaryOperator(token.eTokenCode)) {
-            stack.push_back(Operand{ReadInt32(token.strToken.c_str()), false});
-            continue;
-        }
-        Operand right, left;
-        if (PopOperands(stack, right, left) != 0)
-            return evaluation::UnmatchedOperandsFailure();
-        Operand value;
-        if (!Combine(OperatorOf(token), left, right, value)) {
-            if (!lastLogic)
-                lastLogic = LastLogicIndex(list);
-            if (*lastLogic == list.size() || *lastLogic < i)
-                return evaluation::DenominatorFailure();
-            value.poisoned = true;
-        }
-        stack.push_back(value);
-    }
-    // Values below the top are dropped, but they were computed: a division
-    // by zero inside one was needed, whatever && or || came after it.
-    for (const Operand &operand : stack)
-        if (operand.poisoned)
-            return evaluation::DenominatorFailure();
-    result = stack.back().value;
-    return 0;
+    // No list needs more stack than it has tokens.
+    return evaluation::RunWithStack(TokenProgram(list), list.size(), result);
 }
 
 }  // namespace fernvault::alarm_manager

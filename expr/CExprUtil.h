@@ -49,18 +49,11 @@ using TokenList = std::vector<ExprToken>;
 // Variable number to value.
 using VariableTable = std::map<uint16_t, int32_t>;
 
-// True exactly for the codes EMulDivMod to EBitOr.
+// True exactly for the operator codes EMulDivMod to EBitOr, the precedence
+// levels of the seven binary operator groups.
 constexpr bool IsOperator(int32_t code)
 {
-    return static_cast<uint32_t>(code) - 4u <= 6u;
-}
-
-// True for every binary operator that postfix conversion reorders and
-// evaluation computes: the IsOperator codes plus ELogicAnd and ELogicOr,
-// which rank after EBitOr in code order.
-constexpr bool IsBinaryOperator(int32_t code)
-{
-    return static_cast<uint32_t>(code) - 4u <= 8u;
+    return code >= EMulDivMod && code <= EBitOr;
 }
 
 // Why an expression is not well formed; ReasonText gives each in words.
@@ -80,8 +73,6 @@ struct ErrorLocation {
     ErrorReason eReason;
     size_t offset;  // 0 when well formed
 };
-
-struct Operand;  // a value of the evaluation stack (Arithmetic.h)
 
 class CExprUtil {
 public:
@@ -129,11 +120,6 @@ public:
     // `result` 0 (a missing variable, too few operands for an operator, a
     // needed division by zero, or an empty list).
     static int EvaluatePostfix(TokenList &list, const VariableTable &table, int32_t &result);
-
-private:
-    using OperandStack = std::vector<Operand>;
-
-    static int PopOperands(OperandStack &stack, Operand &right, Operand &left);
 };
 
 }  // namespace fernvault::alarm_manager

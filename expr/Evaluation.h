@@ -1,0 +1,88 @@
+// The one evaluation loop of postfix programs, shared by
+// CExprUtil::EvaluatePostfix (over a token list) and CCompiledExpr (over its
+// instructions), so that both compute, short-circuit and fail alike.
+#ifndef QUILLET_EXPR_EVALUATION_H
+#define QUILLET_EXPR_EVALUATION_H
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "Arithmetic.h"
+
+namespace fernvault::alarm_manager::evaluation {
+
+// The failure records of evaluation, written from CExprUtil.cpp whoever
+// finds the failure. Each returns 20014.
+int EmptyListFailure();
+int MissingVariableFailure(const char *variableText);
+int UnmatchedOperandsFailure();
+int DenominatorFailure();
+
+// Stacks up to this many values live on the call stack; deeper ones on the heap.
+constexpr size_t kLocalValues = 64;
+
+// Pops right, then left; false, with the stack as it was, below two values.
+inline bool PopOperands(const Operand *stack, size_t &depth, Operand &right, Operand &left)
+{
+    if (depth < 2)
+        return false;
+    right = stack[--depth];
+    left = stack[--depth];
+    return true;
+}
+
+// Runs `program` over `stack`, which has room for every value it pushes.
+// Program offers size(), IsOperator(i), OperatorAt(i), ValueAt(i) and
+// LastLogicIndex(): the index of its last && or ||, or size() if none.
+//
+// A zero denominator fails at once, unless an && or || after it may still
+// drop the value it poisons; a poisoned value that survives to the end fails
+// all the same. Returns 0 with `result` written, or 20014 (logged).
+template <typename Program>
+int Run(const Program &program, Operand *stack, int32_t &result)
+{
+    size_t depth = 0;
+    std::optional<size_t> lastLogic;  // found at the first zero denominator
+    for (size_t i = 0; i < program.size(); ++i) {
+        if (!program.IsOperator(i)) {
+            stack[depth++] = Operand{program.ValueAt(i), false};
+            continue;
+        }
+        Operand right, left;
+        if (!PopOperands(stack, depth, right, left))
+            return UnmatchedOperandsFailure();
+        Operand &value = stack[depth++];
+        if (!Combine(program.OperatorAt(i), left, right, value)) {
+            if (!lastLogic)
+                lastLogic = program.LastLogicIndex();
+            if (*lastLogic == program.size() || *lastLogic < i)
+                return DenominatorFailure();
+            value.poisoned = true;
+        }
+    }
+    // Values below the top are dropped, but they were computed: a division
+    // by zero inside one was needed, whatever && or || came after it.
+    for (size_t below = 0; below < depth; ++below)
+        if (stack[below].poisoned)
+            return DenominatorFailure();
+    result = stack[depth - 1].value;
+    return 0;
+}
+
+// Run with a stack for up to `maxDepth` values: on the call stack when it
+// is small, else on the heap. `program` must not be empty.
+template <typename Program>
+int RunWithStack(const Program &program, size_t maxDepth, int32_t &result)
+{
+    Operand local[kLocalValues];
+    std::vector<Operand> heap;
+    if (maxDepth > kLocalValues)
+        heap.resize(maxDepth);
+    return Run(program, heap.empty() ? local : heap.data(), result);
+}
+
+}  // namespace fernvault::alarm_manager::evaluation
+
+#endif  // QUILLET_EXPR_EVALUATION_H
