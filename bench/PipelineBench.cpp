@@ -3,7 +3,7 @@
 // checked to agree first; a summary of ratios follows Google Benchmark's table.
 // The summary uses CPU time per expression, which a busy machine disturbs
 // less than wall time.
-// Records go to a silent quorlith_printf (log/SilentLog.cpp): they are not what
+// Records go to a silent quorlith_printf (SilentLog.cpp): they are not what
 // is measured.
 #include <benchmark/benchmark.h>
 #include <muParserInt.h>
