@@ -2,170 +2,156 @@
 
 #include <algorithm>
 
-#include "Arithmetic.h"
-
 namespace quillet_bench {
-
-using fernvault::alarm_manager::Apply;
-using fernvault::alarm_manager::BinaryOp;
-using fernvault::alarm_manager::CExprUtil;
 
 namespace {
 
-enum Opcode : uint8_t { kPushValue, kPushVariable, kFirstOperator, kParen = 0xFF };
+// The operators in order of precedence, tightest first.
+enum Opcode : uint8_t {
+    kPushValue, kPushVariable, kMul, kDiv, kMod, kAdd, kSub, kGreater, kLess, kGreaterEqual,
+    kLessEqual, kEqual, kNotEqual, kBitAnd, kBitXor, kBitOr, kLogicAnd, kLogicOr, kParen,
+};
+// Precedence of each operator from kMul on; a smaller rank binds tighter.
+constexpr uint8_t kRank[] = {0, 0, 0, 1, 1, 2, 2, 2, 2, 3, 3, 4, 5, 6, 7, 8};
+static_assert(std::size(kRank) == kParen - kMul);
 
-constexpr uint32_t kMaxNesting = 1024;  // deepest nesting the reference handles
+constexpr uint32_t kMaxNesting = fernvault::alarm_manager::CExprUtil::kMaxNesting;
 // Within one level of parentheses the waiting operators rank strictly
 // upwards, so a level holds at most nine of them and its "(".
 constexpr size_t kOperatorStack = (kMaxNesting + 1) * 10;
 constexpr size_t kValueStack = 16384;
 
-// Precedence of each BinaryOp: its token code.
-constexpr uint8_t kRank[] = {4, 4, 4, 5, 5, 6, 6, 6, 6, 7, 7, 8, 9, 10, 11, 12};
-static_assert(std::size(kRank) == static_cast<size_t>(BinaryOp::ELogicOr) + 1);
-
-bool IsDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
-// Reads a digit run at `p`, saturating at INT32_MAX as strtol would.
-const char *ReadNumber(const char *p, int32_t &value)
-{
-    uint64_t magnitude = 0;
-    for (; IsDigit(*p); ++p)
-        magnitude = std::min<uint64_t>(magnitude * 10u + static_cast<uint64_t>(*p - '0'), 0x80000000u);
-    value = static_cast<int32_t>(std::min<uint64_t>(magnitude, 0x7FFFFFFFu));
-    return p;
-}
+constexpr bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // Reads an operator lexeme at `p`; nullptr when there is none.
-const char *ReadOperator(const char *p, BinaryOp &op)
+const char *ReadOperator(const char *p, uint8_t &op)
 {
-    const bool doubled = p[1] == p[0];
-    const bool equals = p[1] == '=';
+    const bool doubled = p[1] == p[0], equals = p[1] == '=';
     switch (*p) {
-    case '*': op = BinaryOp::EMul; return p + 1;
-    case '/': op = BinaryOp::EDiv; return p + 1;
-    case '%': op = BinaryOp::EMod; return p + 1;
-    case '+': op = BinaryOp::EAdd; return p + 1;
-    case '-': op = BinaryOp::ESub; return p + 1;
-    case '^': op = BinaryOp::EBitXor; return p + 1;
-    case '&': op = doubled ? BinaryOp::ELogicAnd : BinaryOp::EBitAnd; return p + 1 + doubled;
-    case '|': op = doubled ? BinaryOp::ELogicOr : BinaryOp::EBitOr; return p + 1 + doubled;
-    case '<': op = equals ? BinaryOp::ELessEqual : BinaryOp::ELess; return p + 1 + equals;
-    case '>': op = equals ? BinaryOp::EGreaterEqual : BinaryOp::EGreater; return p + 1 + equals;
-    case '=': op = BinaryOp::EEqual; return equals ? p + 2 : nullptr;
-    case '!': op = BinaryOp::ENotEqual; return equals ? p + 2 : nullptr;
+    case '*': op = kMul; return p + 1;
+    case '/': op = kDiv; return p + 1;
+    case '%': op = kMod; return p + 1;
+    case '+': op = kAdd; return p + 1;
+    case '-': op = kSub; return p + 1;
+    case '^': op = kBitXor; return p + 1;
+    case '&': op = doubled ? kLogicAnd : kBitAnd; return p + 1 + doubled;
+    case '|': op = doubled ? kLogicOr : kBitOr; return p + 1 + doubled;
+    case '<': op = equals ? kLessEqual : kLess; return p + 1 + equals;
+    case '>': op = equals ? kGreaterEqual : kGreater; return p + 1 + equals;
+    case '=': op = kEqual; return equals ? p + 2 : nullptr;
+    case '!': op = kNotEqual; return equals ? p + 2 : nullptr;
     default: return nullptr;
     }
 }
 
-// One pass: an operand is expected after "(" and operators, an operator or
-// ")" after operands. With `program`, shunting-yard emits instructions too.
-template <bool kCompile>
-bool Scan(const char *p, ReferenceProgram *program)
+// left op right in 32-bit two's complement: + - * wrap, / and % truncate
+// toward zero (INT32_MIN / -1 wraps, INT32_MIN % -1 is 0), comparisons and
+// logic give 1 or 0. False, `value` untouched, for a zero denominator.
+bool Apply(uint8_t op, int32_t left, int32_t right, int32_t &value)
 {
-    uint8_t waiting[kOperatorStack];
-    size_t waitingCount = 0;
-    uint32_t nesting = 0;
-    uint32_t depth = 0;
-    const auto emitOperator = [&](uint8_t opcode) {
-        program->code.push_back(ReferenceInstruction{opcode, 0});
-        --depth;
-    };
-    if constexpr (kCompile) {
-        program->code.clear();
-        program->maxDepth = 0;
+    const uint32_t l = static_cast<uint32_t>(left), r = static_cast<uint32_t>(right);
+    if ((op == kDiv || op == kMod) && right == 0)
+        return false;
+    switch (op) {
+    case kMul: value = static_cast<int32_t>(l * r); break;
+    case kDiv: value = right == -1 ? static_cast<int32_t>(0u - l) : left / right; break;
+    case kMod: value = right == -1 ? 0 : left % right; break;
+    case kAdd: value = static_cast<int32_t>(l + r); break;
+    case kSub: value = static_cast<int32_t>(l - r); break;
+    case kGreater: value = left > right; break;
+    case kLess: value = left < right; break;
+    case kGreaterEqual: value = left >= right; break;
+    case kLessEqual: value = left <= right; break;
+    case kEqual: value = left == right; break;
+    case kNotEqual: value = left != right; break;
+    case kBitAnd: value = static_cast<int32_t>(l & r); break;
+    case kBitXor: value = static_cast<int32_t>(l ^ r); break;
+    case kBitOr: value = static_cast<int32_t>(l | r); break;
+    case kLogicAnd: value = left != 0 && right != 0; break;
+    default: value = left != 0 || right != 0;
     }
-    for (bool wantOperand = true;;) {
-        while (*p == ' ')
-            ++p;
-        if (wantOperand) {
-            if (*p == '(') {
-                if (++nesting > kMaxNesting)
-                    return false;
-                if constexpr (kCompile)
-                    waiting[waitingCount++] = kParen;
-                ++p;
-                continue;
-            }
-            const bool variable = p[0] == '{' && p[1] == '$';
-            if (!variable && !IsDigit(*p))
-                return false;
-            int32_t value = 0;
-            p = ReadNumber(p + (variable ? 2 : 0), value);
-            if (variable && *p++ != '}')
-                return false;
-            if constexpr (kCompile) {
-                program->code.push_back(ReferenceInstruction{
-                    variable ? kPushVariable : kPushValue, variable ? static_cast<uint16_t>(value) : value});
-                program->maxDepth = std::max(program->maxDepth, ++depth);
-            }
-            wantOperand = false;
-        } else if (*p == '\0') {
-            if constexpr (kCompile)
-                while (waitingCount > 0)
-                    emitOperator(waiting[--waitingCount]);
-            return nesting == 0;
-        } else if (*p == ')') {
-            if (nesting-- == 0)
-                return false;
-            if constexpr (kCompile) {
-                while (waiting[waitingCount - 1] != kParen)
-                    emitOperator(waiting[--waitingCount]);
-                --waitingCount;
-            }
-            ++p;
-        } else {
-            BinaryOp op;
-            if ((p = ReadOperator(p, op)) == nullptr)
-                return false;
-            if constexpr (kCompile) {
-                const uint8_t rank = kRank[static_cast<size_t>(op)];
-                while (waitingCount > 0 && waiting[waitingCount - 1] != kParen &&
-                       kRank[waiting[waitingCount - 1] - kFirstOperator] <= rank)
-                    emitOperator(waiting[--waitingCount]);
-                waiting[waitingCount++] = static_cast<uint8_t>(kFirstOperator + static_cast<uint8_t>(op));
-            }
-            wantOperand = true;
-        }
-    }
+    return true;
 }
 
 }  // namespace
 
-bool ReferenceValidate(const char *text)
+// Shunting-yard inside the checking pass: an operand is expected after "("
+// and operators, an operator or ")" after operands.
+bool ReferenceCompile(const char *p, ReferenceProgram &program)
 {
-    return text != nullptr && Scan<false>(text, nullptr);
+    uint8_t waiting[kOperatorStack];
+    size_t waitingCount = 0;
+    uint32_t nesting = 0, depth = 0;
+    const auto emit = [&](uint8_t opcode, int32_t value) {
+        program.code.emplace_back(opcode, value);
+        depth = opcode <= kPushVariable ? depth + 1 : depth - 1;
+        program.maxDepth = std::max(program.maxDepth, depth);
+    };
+    // Emits the waiting operators down to a "(" or one that binds looser than `rank`.
+    const auto flush = [&](uint8_t rank) {
+        for (uint8_t top; waitingCount > 0 && (top = waiting[waitingCount - 1]) != kParen && kRank[top - kMul] <= rank;)
+            emit(waiting[--waitingCount], 0);
+    };
+    program.code.clear();
+    program.maxDepth = 0;
+    for (bool wantOperand = true; p != nullptr;) {
+        while (*p == ' ')
+            ++p;
+        uint8_t op = 0;
+        if (wantOperand && *p == '(') {
+            if (++nesting > kMaxNesting)
+                return false;
+            waiting[waitingCount++] = kParen;
+            ++p;
+        } else if (wantOperand) {
+            // A number, or {$N}; digits saturate at INT32_MAX as strtol's do.
+            const bool variable = p[0] == '{' && p[1] == '$';
+            p += variable ? 2 : 0;
+            if (!IsDigit(*p))
+                return false;
+            uint64_t magnitude = 0;
+            for (; IsDigit(*p); ++p)
+                magnitude = std::min<uint64_t>(magnitude * 10u + static_cast<uint64_t>(*p - '0'), 0x7FFFFFFFu);
+            if (variable && *p++ != '}')
+                return false;
+            const auto value = static_cast<int32_t>(variable ? magnitude & 0xFFFFu : magnitude);
+            emit(variable ? kPushVariable : kPushValue, value);
+            wantOperand = false;
+        } else if (*p == '\0') {
+            flush(UINT8_MAX);
+            return nesting == 0;
+        } else if (*p == ')') {
+            if (nesting-- == 0)
+                return false;
+            flush(UINT8_MAX);
+            --waitingCount;
+            ++p;
+        } else if ((p = ReadOperator(p, op)) != nullptr) {
+            flush(kRank[op - kMul]);
+            waiting[waitingCount++] = op;
+            wantOperand = true;
+        }
+    }
+    return false;
 }
 
-bool ReferenceCompile(const char *text, ReferenceProgram &program)
-{
-    return text != nullptr && Scan<true>(text, &program);
-}
-
-bool ReferenceEvaluate(const ReferenceProgram &program, const VariableTable &table, int32_t &result)
+bool ReferenceEvaluate(const ReferenceProgram &program, const fernvault::alarm_manager::VariableTable &table,
+                       int32_t &result)
 {
     int32_t stack[kValueStack];
     if (program.code.empty() || program.maxDepth > kValueStack)
         return false;
     size_t depth = 0;
-    for (const ReferenceInstruction &instruction : program.code) {
-        switch (instruction.opcode) {
-        case kPushValue: stack[depth++] = instruction.value; break;
-        case kPushVariable: {
-            const auto entry = table.find(static_cast<uint16_t>(instruction.value));
+    for (const auto &[opcode, value] : program.code) {
+        if (opcode == kPushValue) {
+            stack[depth++] = value;
+        } else if (opcode == kPushVariable) {
+            const auto entry = table.find(static_cast<uint16_t>(value));
             if (entry == table.end())
                 return false;
             stack[depth++] = entry->second;
-            break;
-        }
-        default:
-            --depth;
-            if (!Apply(static_cast<BinaryOp>(instruction.opcode - kFirstOperator), stack[depth - 1],
-                       stack[depth], stack[depth - 1]))
-                return false;
+        } else if (--depth, !Apply(opcode, stack[depth - 1], stack[depth], stack[depth - 1])) {
+            return false;
         }
     }
     result = stack[depth - 1];

@@ -1,40 +1,33 @@
 // The limit reference: how fast the expression language can be checked and
-// computed at all. One pass over the bytes, no tokens, no allocation; the
-// pipeline under test is measured against it.
+// computed at all. One pass over the bytes checks and compiles to postfix
+// instructions, a loop on a fixed stack computes them. It shares no code with
+// the library: agreeing with it means something, and a rewrite of the library
+// leaves the yardstick alone.
 #ifndef QUILLET_BENCH_LIMITREFERENCE_H
 #define QUILLET_BENCH_LIMITREFERENCE_H
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "CExprUtil.h"
 
 namespace quillet_bench {
 
-using fernvault::alarm_manager::VariableTable;
-
-// True when `text` is one well-formed expression: the same language that
-// TokenAnalysis and SyntaxAnalysis accept, nesting limit included.
-bool ReferenceValidate(const char *text);
-
-struct ReferenceInstruction {
-    uint8_t opcode;  // kPushValue, kPushVariable, or kFirstOperator + BinaryOp
-    int32_t value;   // the number, or the variable number
-};
-
+// Postfix instructions {opcode, number or variable number}, in storage kept
+// from one compilation to the next.
 struct ReferenceProgram {
-    std::vector<ReferenceInstruction> code;  // capacity kept from call to call
+    std::vector<std::pair<uint8_t, int32_t>> code;
     uint32_t maxDepth = 0;
 };
 
-// Validates `text` and compiles it, in the same single pass, to postfix
-// instructions in `program` (whose storage is reused). False when invalid.
+// Checks that `text` is one expression that VerifyExpression accepts (nesting
+// limit included) and compiles it into `program`; false, the program unusable, if not.
 bool ReferenceCompile(const char *text, ReferenceProgram &program);
 
-// Computes `program` on a fixed stack, every operator eagerly (there is no
-// short-circuit), each variable looked up in `table` where it is used.
-// False for a missing variable, a division by zero or too deep a program.
-bool ReferenceEvaluate(const ReferenceProgram &program, const VariableTable &table,
+// Computes `program` eagerly (no short-circuit), each variable looked up in
+// `table` where it is used; false for a missing variable, a zero denominator or too deep a program.
+bool ReferenceEvaluate(const ReferenceProgram &program, const fernvault::alarm_manager::VariableTable &table,
                        int32_t &result);
 
 }  // namespace quillet_bench

@@ -1,17 +1,13 @@
-// Benchmarks of the expression pipeline, each operation alone and the whole
-// road, against the limit reference and muParser, in one run. Values are
-// checked to agree first; a summary of ratios follows Google Benchmark's table.
-// The summary uses CPU time per expression, which a busy machine disturbs
-// less than wall time.
-// Records go to a silent quorlith_printf (log/SilentLog.cpp): they are not what
-// is measured.
+// The expression pipeline against the limit reference and muParser, in one
+// run: values are checked to agree first, a summary of ratios follows Google
+// Benchmark's table. Figures are CPU time, which a busy machine disturbs less
+// than wall time. Records go to a silent quorlith_printf (SilentLog.cpp).
 #include <benchmark/benchmark.h>
 #include <muParserInt.h>
 
-#include <algorithm>
 #include <cstdio>
-#include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -28,392 +24,210 @@ constexpr char kExpression[] =
 // The same computation for muParser's integer parser, whose & | && || share
 // one precedence level and whose ^ is a power: fully bracketed, xor a function.
 constexpr char kMuExpression[] =
-    "(((a + 25) * 3 >= 400) && (xor(((b % 7 == 0) || (c / 4 > 12)) & 255, 1) | 4)) || "
-    "(d * 16 - c != 70)";
+    "(((a + 25) * 3 >= 400) && (xor(((b % 7 == 0) || (c / 4 > 12)) & 255, 1) | 4)) || (d * 16 - c != 70)";
 
-const VariableTable kTables[] = {
-    {{1, 120}, {2, 14}, {3, 50}, {12, 5}},
-    {{1, 100}, {2, 13}, {3, 20}, {12, 5}},
-    {{1, 100}, {2, 13}, {3, 10}, {12, 5}},
-    {{1, -30}, {2, -14}, {3, -9}, {12, -2}},
-};
+const VariableTable kTables[] = {{{1, 120}, {2, 14}, {3, 50}, {12, 5}}, {{1, 100}, {2, 13}, {3, 20}, {12, 5}},
+                                 {{1, 100}, {2, 13}, {3, 10}, {12, 5}}, {{1, -30}, {2, -14}, {3, -9}, {12, -2}}};
 const VariableTable &kTimedTable = kTables[2];
 
 struct Input {
-    std::string name;
-    std::string text;
-    size_t tokens;
+    std::string name, text;
+    size_t tokens;  // as TokenAnalysis counts them
 };
 
-// "(E) + (E) + ... + 1 + 1" of the expression E, `tokens` + 1 tokens long (a
-// well-formed expression has an odd count); its value counts the true E's.
-std::string Chain(size_t tokens)
-{
-    const std::string unit = std::string("(") + kExpression + ")";  // 39 tokens
-    std::string text = unit;
-    size_t count = 39;
-    for (; count + 40 <= tokens + 1; count += 40)
-        text += " + " + unit;
-    for (; count < tokens + 1; count += 2)
-        text += " + 1";
-    return text;
-}
-
-std::vector<Input> MakeInputs()
-{
+// The 99-byte expression E, then chains "(E) + (E) + ... + 1 + 1" of 10^3 + 1
+// to 10^6 + 1 tokens (a well-formed expression has an odd count), whose
+// values count the true E's.
+constexpr size_t kExpr = 0, kShortest = 1, kLongest = 4;
+const std::vector<Input> kInputs = [] {
     std::vector<Input> inputs{{"99-byte", kExpression, 0}};
-    for (const char *name : {"1e3", "1e4", "1e5", "1e6"})
-        inputs.push_back({std::string("chain ") + name, Chain(static_cast<size_t>(std::stod(name))), 0});
+    for (const char *name : {"chain 1e3", "chain 1e4", "chain 1e5", "chain 1e6"}) {
+        const auto tokens = static_cast<size_t>(std::stod(name + 6));
+        std::string text = std::string("(") + kExpression + ")";  // 39 tokens
+        for (size_t count = 39; count <= tokens; count += count + 40 <= tokens + 1 ? 40 : 2)
+            text += count + 40 <= tokens + 1 ? " + (" + std::string(kExpression) + ")" : " + 1";
+        inputs.push_back({name, text, 0});
+    }
     for (Input &input : inputs) {
         TokenList list;
         CExprUtil::TokenAnalysis(list, input.text.c_str());
         input.tokens = list.size();
     }
     return inputs;
-}
+}();
 
-// muParser with the four variables bound and xor defined.
+// muParser with the four variables bound to `table` and xor defined. It
+// holds the addresses of its own members, so it stays where it was made.
 struct MuParser {
-    MuParser()
+    explicit MuParser(const VariableTable &table) : a(table.at(1)), b(table.at(2)), c(table.at(3)), d(table.at(12))
     {
         parser.DefineVar("a", &a);
         parser.DefineVar("b", &b);
         parser.DefineVar("c", &c);
         parser.DefineVar("d", &d);
-        parser.DefineFun("xor", Xor);
+        parser.DefineFun("xor", +[](mu::value_type l, mu::value_type r) -> mu::value_type {
+            return static_cast<int>(l) ^ static_cast<int>(r);
+        });
         parser.SetExpr(kMuExpression);
     }
-    void Bind(const VariableTable &table)
-    {
-        a = table.at(1);
-        b = table.at(2);
-        c = table.at(3);
-        d = table.at(12);
-    }
-    static mu::value_type Xor(mu::value_type left, mu::value_type right)
-    {
-        return static_cast<int>(left) ^ static_cast<int>(right);
-    }
-    mu::value_type a = 0, b = 0, c = 0, d = 0;
+    MuParser(const MuParser &) = delete;
+    mu::value_type a, b, c, d;
     mu::ParserInt parser;
 };
 
-TokenList Postfix(const std::string &text)
-{
-    TokenList list;
-    CExprUtil::VerifyExpression(list, text.c_str());
-    return list;
-}
-
 // Every implementation must compute the same value for every table before
 // any time is taken.
-bool ValuesAgree(const std::vector<Input> &inputs)
+bool ValuesAgree()
 {
     bool agree = true;
-    for (const Input &input : inputs) {
+    for (const Input &input : kInputs) {
+        const bool withMu = &input == &kInputs[kExpr];
         for (const VariableTable &table : kTables) {
+            const char *text = input.text.c_str();
             TokenList list;
-            int32_t road = 0, compiled = 0, reference = 0;
             ReferenceProgram program;
-            const bool ok = CExprUtil::VerifyExpression(list, input.text.c_str()) == 0 &&
-                            CCompiledExpr(list).Evaluate(table, compiled) == 0 &&
-                            CExprUtil::EvaluatePostfix(list, table, road) == 0 &&
-                            ReferenceValidate(input.text.c_str()) &&
-                            ReferenceCompile(input.text.c_str(), program) &&
-                            ReferenceEvaluate(program, table, reference);
-            std::string values = std::to_string(road) + " " + std::to_string(compiled) + " " +
-                                 std::to_string(reference);
-            bool same = ok && road == compiled && road == reference;
-            if (input.text == kExpression) {
-                MuParser mu;
-                mu.Bind(table);
-                const auto value = static_cast<int32_t>(mu.parser.Eval());
-                values += " " + std::to_string(value);
-                same = same && value == road;
-            }
-            std::printf("%-8s %s, %zu tokens: %s (quillet, CCompiledExpr, reference%s)\n", same ? "agree" : "DISAGREE",
-                        input.name.c_str(), input.tokens, values.c_str(), input.text == kExpression ? ", muParser" : "");
+            int32_t road = 0, compiled = 0, reference = 0;
+            const auto mu = withMu ? static_cast<int32_t>(MuParser(table).parser.Eval()) : 0;
+            const bool same = CExprUtil::VerifyExpression(list, text) == 0 &&
+                              CCompiledExpr(list).Evaluate(table, compiled) == 0 &&
+                              CExprUtil::EvaluatePostfix(list, table, road) == 0 && ReferenceCompile(text, program) &&
+                              ReferenceEvaluate(program, table, reference) && road == compiled &&
+                              road == reference && (!withMu || mu == road);
+            std::printf("%-8s %s, %zu tokens: %d %d %d%s (quillet, CCompiledExpr, reference%s)\n",
+                        same ? "agree" : "DISAGREE", input.name.c_str(), input.tokens, road, compiled, reference,
+                        withMu ? (" " + std::to_string(mu)).c_str() : "", withMu ? ", muParser" : "");
             agree = agree && same;
         }
     }
     return agree;
 }
 
-// Runs `operation` on fresh copies of `pristine`, restored with the timer
-// paused, in batches large enough that pausing costs nothing measurable.
-void OnCopies(benchmark::State &state, const TokenList &pristine,
-              const std::function<void(TokenList &)> &operation, size_t &batch)
+// The one timed loop. Adds benchmark `row` on every input, or on the 99-byte
+// expression alone unless `chains`: `prepare(input)`, untimed, builds what
+// the work needs and returns the step that handles one expression.
+template <class Prepare>
+void Add(const char *row, bool chains, Prepare prepare)
 {
-    batch = std::max<size_t>(1, 2048 / std::max<size_t>(1, pristine.size()));
-    std::vector<TokenList> lists(batch, pristine);
-    for (auto _ : state) {
-        state.PauseTiming();
-        for (TokenList &list : lists)
-            list = pristine;
-        state.ResumeTiming();
-        for (TokenList &list : lists)
-            operation(list);
-        benchmark::ClobberMemory();
+    for (const Input &input : kInputs) {
+        if (!chains && &input != &kInputs[kExpr])
+            continue;
+        const auto body = [prepare, &input](benchmark::State &state) {
+            auto step = prepare(input);
+            for (auto _ : state)
+                step();
+        };
+        benchmark::RegisterBenchmark((std::string(row) + "/" + input.name).c_str(), body)->Unit(benchmark::kNanosecond);
     }
 }
 
-using Body = std::function<void(benchmark::State &, const Input &, size_t &batch)>;
-
-struct Operation {
-    const char *name;
-    Body body;
-    bool expressionOnly;  // muParser runs on the 99-byte expression only
-};
-
-std::vector<Operation> Operations()
+// The whole road on `text` with the timed table: verify into `list`, evaluate.
+void WholeRoad(TokenList &list, const char *text)
 {
-    const auto each = [](auto step) {
-        return [step](benchmark::State &state, const Input &input, size_t &) {
-            for (auto _ : state)
-                step(input);
-        };
-    };
-    const auto onInfix = [](auto step) {
-        return [step](benchmark::State &state, const Input &input, size_t &batch) {
-            TokenList infix;
-            CExprUtil::TokenAnalysis(infix, input.text.c_str());
-            OnCopies(state, infix, step, batch);
-        };
-    };
-    const auto onPostfix = [](auto step) {
-        return [step](benchmark::State &state, const Input &input, size_t &batch) {
-            OnCopies(state, Postfix(input.text), step, batch);
-        };
-    };
-    // An operation on a reused list and the input's text.
-    const auto onText = [](auto operation) {
-        return [operation](benchmark::State &state, const Input &input, size_t &) {
-            TokenList list;
-            for (auto _ : state)
-                benchmark::DoNotOptimize(operation(list, input.text.c_str()));
-        };
-    };
-    return {
-        {"TokenAnalysis", onText(&CExprUtil::TokenAnalysis), false},
-        {"SyntaxAnalysis",
-         [](benchmark::State &state, const Input &input, size_t &) {
-             TokenList list;
-             CExprUtil::TokenAnalysis(list, input.text.c_str());
-             for (auto _ : state)
-                 benchmark::DoNotOptimize(CExprUtil::SyntaxAnalysis(list));
-         },
-         false},
-        {"ConvertToPostfix", onInfix([](TokenList &list) { CExprUtil::ConvertToPostfix(list); }), false},
-        {"VerifyExpression", onText(&CExprUtil::VerifyExpression), false},
-        {"SubstituteVariables",
-         onPostfix([](TokenList &list) {
-             benchmark::DoNotOptimize(CExprUtil::SubstituteVariables(list, kTimedTable));
-         }),
-         false},
-        {"EvaluatePostfix", onPostfix([](TokenList &list) {
-             int32_t value = 0;
-             benchmark::DoNotOptimize(CExprUtil::EvaluatePostfix(list, kTimedTable, value));
-         }),
-         false},
-        {"whole road",
-         [](benchmark::State &state, const Input &input, size_t &) {
-             TokenList list;
-             for (auto _ : state) {
-                 int32_t value = 0;
-                 CExprUtil::VerifyExpression(list, input.text.c_str());
-                 benchmark::DoNotOptimize(CExprUtil::EvaluatePostfix(list, kTimedTable, value));
-             }
-         },
-         false},
-        {"whole road, fresh list", each([](const Input &input) {
-             TokenList list;
-             int32_t value = 0;
-             CExprUtil::VerifyExpression(list, input.text.c_str());
-             benchmark::DoNotOptimize(CExprUtil::EvaluatePostfix(list, kTimedTable, value));
-         }),
-         false},
-        {"CCompiledExpr compile",
-         [](benchmark::State &state, const Input &input, size_t &) {
-             const TokenList list = Postfix(input.text);
-             for (auto _ : state) {
-                 CCompiledExpr compiled(list);
-                 benchmark::DoNotOptimize(compiled);
-             }
-         },
-         false},
-        {"CCompiledExpr evaluate",
-         [](benchmark::State &state, const Input &input, size_t &) {
-             const CCompiledExpr compiled(Postfix(input.text));
-             for (auto _ : state) {
-                 int32_t value = 0;
-                 benchmark::DoNotOptimize(compiled.Evaluate(kTimedTable, value));
-                 benchmark::DoNotOptimize(value);
-             }
-         },
-         false},
-        {"reference validate",
-         each([](const Input &input) { benchmark::DoNotOptimize(ReferenceValidate(input.text.c_str())); }),
-         false},
-        {"reference compile",
-         [](benchmark::State &state, const Input &input, size_t &) {
-             ReferenceProgram program;
-             for (auto _ : state)
-                 benchmark::DoNotOptimize(ReferenceCompile(input.text.c_str(), program));
-         },
-         false},
-        {"reference evaluate",
-         [](benchmark::State &state, const Input &input, size_t &) {
-             ReferenceProgram program;
-             ReferenceCompile(input.text.c_str(), program);
-             for (auto _ : state) {
-                 int32_t value = 0;
-                 benchmark::DoNotOptimize(ReferenceEvaluate(program, kTimedTable, value));
-                 benchmark::DoNotOptimize(value);
-             }
-         },
-         false},
-        {"reference whole road",
-         [](benchmark::State &state, const Input &input, size_t &) {
-             ReferenceProgram program;
-             for (auto _ : state) {
-                 int32_t value = 0;
-                 ReferenceCompile(input.text.c_str(), program);
-                 benchmark::DoNotOptimize(ReferenceEvaluate(program, kTimedTable, value));
-             }
-         },
-         false},
-        // What building a fresh list of this data model costs by itself: the
-        // floor of any caller that hands the pipeline a new list.
-        {"reference fresh token list", each([](const Input &input) {
-             TokenList list;
-             list.reserve(input.tokens);
-             for (size_t i = 0; i < input.tokens; ++i)
-                 list.emplace_back("1", 1, ENumber);
-             benchmark::DoNotOptimize(list.data());
-         }),
-         false},
-        {"muParser once, new parser", each([](const Input &) {
-             MuParser mu;
-             mu.Bind(kTimedTable);
-             benchmark::DoNotOptimize(mu.parser.Eval());
-         }),
-         true},
-        {"muParser once, reused parser",
-         [](benchmark::State &state, const Input &, size_t &) {
-             MuParser mu;
-             mu.Bind(kTimedTable);
-             for (auto _ : state) {
-                 mu.parser.SetExpr(kMuExpression);
-                 benchmark::DoNotOptimize(mu.parser.Eval());
-             }
-         },
-         true},
-        {"muParser evaluate again",
-         [](benchmark::State &state, const Input &, size_t &) {
-             MuParser mu;
-             mu.Bind(kTimedTable);
-             mu.parser.Eval();
-             for (auto _ : state)
-                 benchmark::DoNotOptimize(mu.parser.Eval());
-         },
-         true},
-    };
+    int32_t value = 0;
+    CExprUtil::VerifyExpression(list, text);
+    benchmark::DoNotOptimize(CExprUtil::EvaluatePostfix(list, kTimedTable, value));
 }
 
-struct Measured {
-    double nsPerExpression;
-    size_t tokens;
-};
+void ReferenceRoad(ReferenceProgram &program, const char *text)
+{
+    int32_t value = 0;
+    ReferenceCompile(text, program);
+    benchmark::DoNotOptimize(ReferenceEvaluate(program, kTimedTable, value));
+}
 
-// Keeps every result, keyed "operation/input", for the summary.
-class SummaryReporter : public benchmark::ConsoleReporter {
-public:
+void AddBenchmarks()
+{
+    // The list keeps the storage of the expression before, the first one's too.
+    Add("whole road", true, [](const Input &input) {
+        TokenList list;
+        WholeRoad(list, input.text.c_str());
+        return [text = input.text.c_str(), list = std::move(list)]() mutable { WholeRoad(list, text); };
+    });
+    // A new TokenList for every expression, as the tool does.
+    Add("whole road, fresh list", true, [](const Input &input) {
+        return [text = input.text.c_str()] { TokenList list; WholeRoad(list, text); };
+    });
+    Add("CCompiledExpr evaluate", true, [](const Input &input) {
+        TokenList list;
+        CExprUtil::VerifyExpression(list, input.text.c_str());
+        return [compiled = CCompiledExpr(list), value = int32_t{0}]() mutable {
+            benchmark::DoNotOptimize(compiled.Evaluate(kTimedTable, value));
+        };
+    });
+    Add("reference whole road", true, [](const Input &input) {
+        ReferenceProgram program;
+        ReferenceRoad(program, input.text.c_str());
+        return [text = input.text.c_str(), program = std::move(program)]() mutable { ReferenceRoad(program, text); };
+    });
+    Add("reference evaluate", true, [](const Input &input) {
+        ReferenceProgram program;
+        ReferenceCompile(input.text.c_str(), program);
+        return [program, value = int32_t{0}]() mutable {
+            benchmark::DoNotOptimize(ReferenceEvaluate(program, kTimedTable, value));
+        };
+    });
+    Add("muParser once, new parser", false, [](const Input &) {
+        return [] { benchmark::DoNotOptimize(MuParser(kTimedTable).parser.Eval()); };
+    });
+    Add("muParser evaluate again", false, [](const Input &) {
+        auto mu = std::make_unique<MuParser>(kTimedTable);
+        mu->parser.Eval();  // the first evaluation parses
+        return [mu = std::move(mu)] { benchmark::DoNotOptimize(mu->parser.Eval()); };
+    });
+}
+
+// Keeps the CPU time per expression of every run, keyed "row/input".
+struct SummaryReporter : benchmark::ConsoleReporter {
     void ReportRuns(const std::vector<Run> &runs) override
     {
         for (const Run &run : runs)
             if (!run.error_occurred)
-                results_[run.benchmark_name()] =
-                    Measured{run.GetAdjustedCPUTime() / run.counters.at("expressions"),
-                             static_cast<size_t>(run.counters.at("tokens"))};
+                ns_[run.benchmark_name()] = run.GetAdjustedCPUTime();
         ConsoleReporter::ReportRuns(runs);
     }
-    double Ns(const std::string &operation, const Input &input) const
+    // Nanoseconds per expression, per token on a chain; 0 when not run.
+    double Ns(const std::string &row, size_t input) const
     {
-        const auto found = results_.find(operation + "/" + input.name);
-        return found == results_.end() ? 0.0 : found->second.nsPerExpression;
+        const auto found = ns_.find(row + "/" + kInputs[input].name);
+        const double tokens = input == kExpr ? 1.0 : static_cast<double>(kInputs[input].tokens);
+        return found == ns_.end() ? 0.0 : found->second / tokens;
     }
-
-private:
-    std::map<std::string, Measured> results_;
+    std::map<std::string, double> ns_;
 };
 
-void PrintSummary(const SummaryReporter &results, const std::vector<Input> &inputs,
-                  const std::vector<Operation> &operations)
-{
-    const Input &expression = inputs.front();
-    std::printf("\nns per expression (99-byte, %zu tokens) and ns per token (chains):\n\n",
-                expression.tokens);
-    std::printf("| operation |");
-    for (const Input &input : inputs)
-        std::printf(" %s (%zu tokens) |", input.name.c_str(), input.tokens);
-    std::printf("\n|---|");
-    for (size_t i = 0; i < inputs.size(); ++i)
-        std::printf("---:|");
-    std::printf("\n");
-    for (const Operation &operation : operations) {
-        std::printf("| %s |", operation.name);
-        for (const Input &input : inputs) {
-            const double ns = results.Ns(operation.name, input);
-            if (ns == 0.0)
-                std::printf(" |");
-            else if (&input == &expression)
-                std::printf(" %.1f |", ns);
-            else
-                std::printf(" %.2f |", ns / static_cast<double>(input.tokens));
-        }
-        std::printf("\n");
-    }
+// Row `top` on input `topInput` over row `bottom` on `bottomInput`, as Ns
+// gives them, at most (or at least) `limit`.
+struct Target {
+    const char *top, *bottom;
+    size_t topInput, bottomInput;
+    double limit;
+    bool atMost;
+};
+const Target kTargets[] = {
+    {"whole road, fresh list", "reference whole road", kExpr, kExpr, 5, true},
+    {"whole road", "reference whole road", kExpr, kExpr, 5, true},
+    {"muParser once, new parser", "whole road, fresh list", kExpr, kExpr, 20, false},
+    {"whole road, fresh list", "whole road, fresh list", kLongest, kShortest, 2, true},
+    {"whole road", "whole road", kLongest, kShortest, 2, true},
+    {"whole road, fresh list", "reference whole road", kLongest, kLongest, 15, true},
+    {"whole road", "reference whole road", kLongest, kLongest, 15, true},
+    {"CCompiledExpr evaluate", "muParser evaluate again", kExpr, kExpr, 1, true},
+    {"CCompiledExpr evaluate", "reference evaluate", kExpr, kExpr, 2, true},
+};
 
-    const auto ns = [&](const char *operation, const Input &input) { return results.Ns(operation, input); };
-    const auto perToken = [&](const char *operation, const Input &input) {
-        return ns(operation, input) / static_cast<double>(input.tokens);
-    };
-    const Input &smallest = inputs[1];
-    const Input &largest = inputs.back();
-    struct Target {
-        std::string what;
-        double ratio;
-        double limit;
-        bool atMost;
-    };
-    const Target targets[] = {
-        {"whole road, fresh list / reference whole road (99-byte)",
-         ns("whole road, fresh list", expression) / ns("reference whole road", expression), 5, true},
-        {"whole road / reference whole road (99-byte)",
-         ns("whole road", expression) / ns("reference whole road", expression), 5, true},
-        {"muParser once, new parser / whole road, fresh list (99-byte)",
-         ns("muParser once, new parser", expression) / ns("whole road, fresh list", expression), 20, false},
-        {"muParser once, reused parser / whole road, fresh list (99-byte)",
-         ns("muParser once, reused parser", expression) / ns("whole road, fresh list", expression), 20,
-         false},
-        {"whole road, fresh list: per token " + largest.name + " / " + smallest.name,
-         perToken("whole road, fresh list", largest) / perToken("whole road, fresh list", smallest), 2, true},
-        {"whole road: per token " + largest.name + " / " + smallest.name,
-         perToken("whole road", largest) / perToken("whole road", smallest), 2, true},
-        {"whole road, fresh list / reference whole road (" + largest.name + ")",
-         ns("whole road, fresh list", largest) / ns("reference whole road", largest), 15, true},
-        {"whole road / reference whole road (" + largest.name + ")",
-         ns("whole road", largest) / ns("reference whole road", largest), 15, true},
-        {"CCompiledExpr evaluate / muParser evaluate again (99-byte)",
-         ns("CCompiledExpr evaluate", expression) / ns("muParser evaluate again", expression), 1, true},
-        {"CCompiledExpr evaluate / reference evaluate (99-byte)",
-         ns("CCompiledExpr evaluate", expression) / ns("reference evaluate", expression), 2, true},
-    };
+void PrintSummary(const SummaryReporter &results)
+{
     std::printf("\nTargets, ratios within this run:\n\n| ratio | measured | target | |\n|---|---:|---:|---|\n");
-    for (const Target &target : targets) {
-        const bool met = target.atMost ? target.ratio <= target.limit : target.ratio >= target.limit;
-        std::printf("| %s | %.2f | %s %.0f | %s |\n", target.what.c_str(), target.ratio,
-                    target.atMost ? "at most" : "at least", target.limit, met ? "met" : "MISSED");
+    for (const Target &t : kTargets) {
+        const std::string &topInput = kInputs[t.topInput].name, &bottomInput = kInputs[t.bottomInput].name;
+        const std::string what = t.topInput == t.bottomInput
+                                     ? std::string(t.top) + " / " + t.bottom + " (" + topInput + ")"
+                                     : std::string(t.top) + ": per token " + topInput + " / " + bottomInput;
+        const double top = results.Ns(t.top, t.topInput), bottom = results.Ns(t.bottom, t.bottomInput);
+        const double ratio = top / bottom;
+        const bool met = t.atMost ? ratio <= t.limit : ratio >= t.limit;
+        std::printf("| %s | %.2f | %s %.0f | %s |\n", what.c_str(), ratio, t.atMost ? "at most" : "at least", t.limit,
+                    top == 0.0 || bottom == 0.0 ? "not run" : met ? "met" : "MISSED");
     }
 }
 
@@ -421,26 +235,12 @@ void PrintSummary(const SummaryReporter &results, const std::vector<Input> &inpu
 
 int main(int argc, char **argv)
 {
-    const std::vector<Input> inputs = MakeInputs();
-    if (!ValuesAgree(inputs))
+    if (!ValuesAgree())
         return 1;
-    const std::vector<Operation> operations = Operations();
-    for (const Operation &operation : operations) {
-        for (const Input &input : inputs) {
-            if (operation.expressionOnly && input.text != kExpression)
-                continue;
-            const std::string name = std::string(operation.name) + "/" + input.name;
-            benchmark::RegisterBenchmark(name.c_str(), [&operation, &input](benchmark::State &state) {
-                size_t batch = 1;
-                operation.body(state, input, batch);
-                state.counters["expressions"] = static_cast<double>(batch);
-                state.counters["tokens"] = static_cast<double>(input.tokens);
-            })->Unit(benchmark::kNanosecond);
-        }
-    }
+    AddBenchmarks();
     benchmark::Initialize(&argc, argv);
     SummaryReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    PrintSummary(reporter, inputs, operations);
+    PrintSummary(reporter);
     return 0;
 }

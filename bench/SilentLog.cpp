@@ -1,8 +1,7 @@
-// A quorlith_printf that writes nothing, for programs whose records nobody
-// reads. The benchmarks measure the expression code, not the log, so the call
-// returns at once. The fuzz targets define QUILLET_SILENT_LOG_FORMATS: each
-// message is then formatted (into nothing), so that the sanitizers still
-// check every call's arguments against its format.
+// A quorlith_printf that writes nothing, for the benchmarks (which measure the
+// expression code, not the log: the call returns at once) and the fuzz targets.
+// These define QUILLET_SILENT_LOG_FORMATS: each message is then formatted into
+// nothing, so that the sanitizers still check every call's arguments.
 #include <cstdarg>
 #include <cstdio>
 
