@@ -15,7 +15,7 @@ enum Opcode : uint8_t {
 constexpr uint8_t kRank[] = {0, 0, 0, 1, 1, 2, 2, 2, 2, 3, 3, 4, 5, 6, 7, 8};
 static_assert(std::size(kRank) == kParen - kMul);
 
-constexpr uint32_t kMaxNesting = fernvault::alarm_manager::CExprUtil::kMaxNesting;
+constexpr uint32_t kMaxNesting = 1024;  // deepest nesting the reference handles (fixed stacks)
 // Within one level of parentheses the waiting operators rank strictly
 // upwards, so a level holds at most nine of them and its "(".
 constexpr size_t kOperatorStack = (kMaxNesting + 1) * 10;
