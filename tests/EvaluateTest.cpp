@@ -1,11 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <map>
-#include <cstdint>
-#include <sstream>
+#include <cstring>
 
-#include "CExprUtil.h"
+#include "CCompiledExpr.h"
 #include "RecordingLog.h"
 #include "TokenText.h"
 
@@ -14,126 +12,140 @@ using namespace fernvault::alarm_manager;
 namespace {
 
 constexpr int kFail = 20014;
-const std::string kMissing = " fail to get value for variable(";
-const std::string kUnmatched = " Invalid expression with un-matched operands \n";
-const std::string kDenominator = " Invalid expression with denominator 0 \n";
+const std::string kUnmatched = "1 Invalid expression with un-matched operands \n";
+const std::string kDenominator = "1 Invalid expression with denominator 0 \n";
 
-std::vector<std::string> Messages()
+// "status result" and the level and message of each record; `sites` gets
+// the file and line of each.
+std::string Outcome(int status, int32_t result, std::string &sites)
 {
-    std::vector<std::string> messages;
-    for (const LogRecord &record : TakeRecords())
-        messages.push_back(record.message);
-    return messages;
+    std::string text = std::to_string(status) + " " + std::to_string(result) + " ";
+    sites.clear();
+    for (const LogRecord &record : TakeRecords()) {
+        text += std::to_string(record.level) + record.message;
+        sites += record.file + ":" + std::to_string(record.line) + " ";
+    }
+    return text;
 }
 
-struct SubstituteRow {
-    VariableTable table;
-    const char *before;  // Describe() form
-    int status;
-    const char *after;
-    const char *missing;  // the variable text logged, or nullptr
-};
+// EvaluatePostfix on a copy of `list` gives `status`, `result` and the
+// records `messages`; the compiled form gives the very same, sites included.
+void ExpectBoth(const TokenList &list, const VariableTable &table, int status, int32_t result,
+                const std::string &messages = "")
+{
+    TokenList copy = list;
+    int32_t value = 77, compiledValue = 77;
+    const int got = CExprUtil::EvaluatePostfix(copy, table, value);
+    std::string sites, compiledSites;
+    const std::string outcome = Outcome(got, value, sites);
+    EXPECT_EQ(outcome, std::to_string(status) + " " + std::to_string(result) + " " + messages);
+    const int compiled = CCompiledExpr(list).Evaluate(table, compiledValue);
+    EXPECT_EQ(Outcome(compiled, compiledValue, compiledSites), outcome);
+    EXPECT_EQ(compiledSites, sites);
+}
 
 TEST(SubstituteVariables, LooksUpLow16BitsOfTheSaturatedNumber)
 {
-    const SubstituteRow rows[] = {
-        {{}, "", 0, "", nullptr},
-        {{}, "1/1 +/5 (/2", 0, "1/1 +/5 (/2", nullptr},
-        {{{3, -12}}, "3/0", 0, "-12/0", nullptr},
-        {{{0, 5}}, "65536/0 /0 007/1", 0, "5/0 5/0 007/1", nullptr},
-        {{{4464, 9}}, "70000/0", 0, "9/0", nullptr},
-        {{{65535, 1}}, "2147483647/0 2147483648/0 99999999999/0", 0, "1/0 1/0 1/0", nullptr},
-        {{{65535, 1}, {0, 2}}, "65535/0 4294967296/0", 0, "1/0 1/0", nullptr},
-        {{{0, 0}, {1, INT32_MAX}, {2, INT32_MIN}}, "0/0 1/0 2/0", 0,
-         "0/0 2147483647/0 -2147483648/0", nullptr},
-        {{{65524, 4}}, "-12/0", 0, "4/0", nullptr},
-        {{{1, 10}}, "1/0 2/0 1/0", kFail, "10/0 2/0 1/0", "2"},
-        {{{1, 10}}, "9/1 //4", 0, "9/1 //4", nullptr},
+    const struct {
+        VariableTable table;
+        const char *before, *after, *missing;  // the variable text logged, or nullptr
+    } rows[] = {
+        {{}, "1/1 +/5 (/2", "1/1 +/5 (/2", nullptr},
+        {{{3, -12}, {65524, 4}}, "3/0 -12/0", "-12/0 4/0", nullptr},
+        {{{0, 5}}, "65536/0 /0 007/1", "5/0 5/0 007/1", nullptr},
+        {{{4464, 9}, {65535, 1}}, "70000/0 2147483647/0 99999999999/0", "9/0 1/0 1/0", nullptr},
+        {{{1, INT32_MAX}, {2, INT32_MIN}}, "1/0 2/0", "2147483647/0 -2147483648/0", nullptr},
+        {{{1, 10}}, "1/0 2/0 1/0", "10/0 2/0 1/0", "2"},
     };
-    for (const SubstituteRow &row : rows) {
+    for (const auto &row : rows) {
         SCOPED_TRACE(row.before);
         TokenList list = Parse(row.before);
-        TakeRecords();
-        EXPECT_EQ(CExprUtil::SubstituteVariables(list, row.table), row.status);
+        EXPECT_EQ(CExprUtil::SubstituteVariables(list, row.table), row.missing ? kFail : 0);
         EXPECT_EQ(Describe(list), row.after);
-        const std::vector<std::string> expected =
-            row.missing ? std::vector<std::string>{kMissing + row.missing + ") \n"}
-                        : std::vector<std::string>{};
-        EXPECT_EQ(Messages(), expected);
+        EXPECT_EQ(TakeMessages(), row.missing ? std::string("1 fail to get value for variable(") +
+                                                    row.missing + ") \n" : "");
     }
 }
 
-// A postfix list from blank-separated lexemes, each read by the lexer;
-// "_" stands for an operand token with no digits.
-TokenList Postfix(const std::string &lexemes)
+// Lists in Parse's form: 0 is a variable's code, 1 a number's, 4 to 12 operators.
+TEST(Evaluation, BothEnginesComputeAndFailAlike)
 {
-    TokenList list;
-    std::istringstream words(lexemes);
-    std::string word;
-    while (words >> word) {
-        TokenList one;
-        if (word == "_")
-            one.emplace_back("", ENumber);
-        else
-            CExprUtil::TokenAnalysis(one, word.c_str());
-        list.insert(list.end(), one.begin(), one.end());
-    }
-    TakeRecords();
-    return list;
-}
-
-struct EvalRow {
-    const char *postfix;
-    VariableTable table;
-    int status;
-    int32_t result;
-    std::vector<std::string> messages;
-};
-
-TEST(EvaluatePostfix, ComputesListsAndFailsWithResultZero)
-{
-    const EvalRow rows[] = {
-        {"1 2 < 3 4 < &", {}, 0, 1, {}},
-        {"2147483647 1 +", {}, 0, INT32_MIN, {}},
-        {"65536 65536 *", {}, 0, 0, {}},
-        {"{$1} {$2} /", {{1, INT32_MIN}, {2, -1}}, 0, INT32_MIN, {}},
-        {"{$1} {$2} %", {{1, INT32_MIN}, {2, -1}}, 0, 0, {}},
-        {"{$1} 2 /", {{1, -7}}, 0, -3, {}},
-        {"7 {$1} %", {{1, -2}}, 0, 1, {}},
-        {"99999999999", {}, 0, INT32_MAX, {}},
-        {"42", {}, 0, 42, {}},
-        {"1 2", {}, 0, 2, {}},
-        {"( 1 +", {}, 0, 1, {}},
-        {"_ 4 +", {}, 0, 4, {}},
-        {"{$1} 5 +", {{1, 10}}, 0, 15, {}},
-        {"5 0 /", {}, kFail, 0, {kDenominator}},
-        {"1 +", {}, kFail, 0, {kUnmatched}},
-        {"+ 1 2", {}, kFail, 0, {kUnmatched}},
-        {"1 &&", {}, kFail, 0, {kUnmatched}},
-        {"5 0 / +", {}, kFail, 0, {kDenominator}},
-        {"1 0 / 0 1 &&", {}, kFail, 0, {kDenominator}},
+    const struct {
+        const char *postfix;
+        VariableTable table;
+        int status;
+        int32_t result;
+        std::string messages;
+    } rows[] = {
+        {"2147483647/1 1/1 +/5", {}, 0, INT32_MIN, ""},
+        {"65536/1 65536/1 */4", {}, 0, 0, ""},
+        {"1/0 2/0 //4", {{1, -7}, {2, 2}}, 0, -3, ""},
+        {"7/1 1/0 %/4", {{1, -2}}, 0, 1, ""},
+        {"1/1 2/1 </6 3/1 4/1 </6 &/8", {}, 0, 1, ""},
+        {"99999999999/1", {}, 0, INT32_MAX, ""},
+        {"1/1 2/1", {}, 0, 2, ""},
+        {"(/2 1/1 +/5", {}, 0, 1, ""},
+        {"/1 4/1 +/5 x/13 -/5", {}, 0, 4, ""},
+        {"1/0 5/1 +/5", {{1, 10}}, 0, 15, ""},
+        {"5/1 0/1 //4", {}, kFail, 0, kDenominator},
+        {"5/1 0/1 %/4 0/1 */4", {}, kFail, 0, kDenominator},
+        {"1/1 +/5", {}, kFail, 0, kUnmatched},
+        {"+/5 1/1 2/1", {}, kFail, 0, kUnmatched},
+        {"1/1 &&/11", {}, kFail, 0, kUnmatched},
+        {"1/0 2/0 +/5", {{1, 1}}, kFail, 0, "1 fail to get value for variable(2) \n"},
+        {"", {}, kFail, 0, "1 Invalid expression without operand to be evaluated \n"},
         // && and || decide from their left operand as in C: a division by
         // zero the result does not need cannot fail; one it needs does.
-        {"0 1 0 / &&", {}, 0, 0, {}},
-        {"1 5 0 % ||", {}, 0, 1, {}},
-        {"0 1 0 / 2 0 % + &&", {}, 0, 0, {}},
-        {"0 1 0 / && 2 ||", {}, 0, 1, {}},
-        {"0 1 0 / && 4 2 / +", {}, 0, 2, {}},
-        {"1 0 && 3 0 / 0 && ||", {}, kFail, 0, {kDenominator}},
-        {"1 1 0 / &&", {}, kFail, 0, {kDenominator}},
-        {"0 1 0 / ||", {}, kFail, 0, {kDenominator}},
-        {"1 0 / 0 &&", {}, kFail, 0, {kDenominator}},
-        {"1 0 / 0 1 && +", {}, kFail, 0, {kDenominator}},
-        {"{$1} {$2} +", {{1, 1}}, kFail, 0, {kMissing + "2) \n"}},
-        {"", {}, kFail, 0, {" Invalid expression without operand to be evaluated \n"}},
+        {"0/1 1/1 0/1 //4 &&/11", {}, 0, 0, ""},
+        {"1/1 5/1 0/1 %/4 ||/12", {}, 0, 1, ""},
+        {"0/1 1/1 0/1 //4 &&/11 4/1 2/1 //4 +/5", {}, 0, 2, ""},
+        {"1/1 0/1 &&/11 3/1 0/1 //4 0/1 &&/11 ||/12", {}, kFail, 0, kDenominator},
+        {"1/1 1/1 0/1 //4 &&/11", {}, kFail, 0, kDenominator},
+        {"0/1 1/1 0/1 //4 ||/12", {}, kFail, 0, kDenominator},
+        {"1/1 0/1 //4 0/1 &&/11", {}, kFail, 0, kDenominator},
+        {"1/1 0/1 //4 0/1 1/1 &&/11", {}, kFail, 0, kDenominator},
+        {"0/1 1/1 0/1 //4 &&/11 +/5", {}, kFail, 0, kUnmatched},
     };
-    for (const EvalRow &row : rows) {
+    for (const auto &row : rows) {
         SCOPED_TRACE(row.postfix);
-        TokenList list = Postfix(row.postfix);
-        int32_t result = 77;
-        EXPECT_EQ(CExprUtil::EvaluatePostfix(list, row.table, result), row.status);
-        EXPECT_EQ(result, row.result);
-        EXPECT_EQ(Messages(), row.messages);
+        ExpectBoth(Parse(row.postfix), row.table, row.status, row.result, row.messages);
+    }
+    // Deeper than the engines' local stacks: 70 variables, then their sums.
+    TokenList sums;
+    VariableTable table;
+    for (uint16_t number = 1; number <= 70; ++number) {
+        sums.emplace_back(std::to_string(number), EVariable);
+        table[number] = number;
+    }
+    sums.insert(sums.end(), 69, ExprToken("+", EAddSub));
+    ExpectBoth(sums, table, 0, 70 * 71 / 2);
+    ExpectBoth(sums, {{1, 1}}, kFail, 0, "1 fail to get value for variable(2) \n");
+}
+
+// Every operator on the 32-bit edges against 64-bit arithmetic: wrapping
+// sums, differences and products, truncating division, signed comparisons.
+TEST(Evaluation, OperatorsOnTheEdges)
+{
+    const int64_t edges[] = {INT32_MIN, INT32_MIN + 1, -7, -2, -1, 0, 1, 2, 7, INT32_MAX - 1, INT32_MAX};
+    const char *operators[] = {"*/4", "//4", "%/4", "+/5", "-/5", "</6", ">/6", "<=/6", ">=/6",
+                               "==/7", "!=/7", "&/8", "^/9", "|/10", "&&/11", "||/12"};
+    for (const char *op : operators) {
+        for (const int64_t a : edges) {
+            for (const int64_t b : edges) {
+                SCOPED_TRACE(std::to_string(a) + " " + op + " " + std::to_string(b));
+                const std::string o(op, std::strrchr(op, '/'));
+                const bool divides = o == "/" || o == "%";
+                const int64_t v = o == "*" ? a * b : o == "+" ? a + b : o == "-" ? a - b
+                    : divides ? (b == 0 ? 0 : b == -1 ? (o == "/" ? -a : 0) : o == "/" ? a / b : a % b)
+                    : o == "<" ? a < b : o == ">" ? a > b : o == "<=" ? a <= b : o == ">=" ? a >= b
+                    : o == "==" ? a == b : o == "!=" ? a != b : o == "&" ? (a & b) : o == "^" ? (a ^ b)
+                    : o == "|" ? (a | b) : o == "&&" ? (a && b) : (a || b);
+                const bool byZero = divides && b == 0;
+                ExpectBoth(Parse(std::string("1/0 2/0 ") + op), {{1, int32_t(a)}, {2, int32_t(b)}},
+                           byZero ? kFail : 0, byZero ? 0 : int32_t(uint32_t(v)),
+                           byZero ? kDenominator : "");
+            }
+        }
     }
 }
 

@@ -1,5 +1,7 @@
 #include "RecordingLog.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdarg>
 #include <cstdio>
 
@@ -15,6 +17,18 @@ std::vector<LogRecord> TakeRecords()
     std::vector<LogRecord> taken;
     taken.swap(gRecords);
     return taken;
+}
+
+std::string TakeMessages()
+{
+    std::string messages;
+    for (const LogRecord &record : TakeRecords()) {
+        EXPECT_EQ(record.levelName, record.level == 1 ? "EError" : "ETrace");
+        EXPECT_EQ(record.module, "ALARM_MANAGER");
+        EXPECT_EQ(record.file, "CExprUtil.cpp");
+        messages += std::to_string(record.level) + record.message;
+    }
+    return messages;
 }
 
 extern "C" int quorlith_printf(int level, const char *levelName, const char *module,

@@ -49,7 +49,7 @@ Outcome RunOnSmallStack(const std::string &text)
     return job.outcome;
 }
 
-std::string Repeat(const char *piece, size_t count)
+std::string Repeat(const std::string &piece, size_t count)
 {
     std::string text;
     while (count-- > 0)

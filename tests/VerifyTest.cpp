@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
+#include <map>
 #include <new>
+#include <set>
 
 #include "CExprUtil.h"
 #include "RecordingLog.h"
@@ -21,8 +24,8 @@ void *operator new(std::size_t size)
     throw std::bad_alloc();
 }
 
-// The replacement operator new takes its blocks from malloc, so free is the
-// matching release; gcc's sanitizer builds cannot see that once inlined.
+// The replacement operator new takes its blocks from malloc; gcc's sanitizer
+// builds cannot see that once inlined.
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 #endif
@@ -33,123 +36,189 @@ namespace {
 
 constexpr int kFail = 20014;
 
-struct VerifyRow {
-    const char *text;
-    int status;
-    std::vector<std::string> messages;  // level and message of every record, in order
-    const char *tokens;                 // Describe() of the list afterwards
-};
+// Where the lexer gave up: each site logs from a line of its own.
+enum Site { kOk, kNoText, kEquality, kVariable, kCharacter };
 
-TEST(VerifyExpression, LogsEachStepAndLeavesTheList)
+TEST(TokenAnalysis, TokensAndFailureSites)
 {
-    const VerifyRow rows[] = {
-        {"1+2", 0,
-         {"5 token analysis success \n", "5 syntax analysis success \n",
-          "5 Valid expression : 1+2 \n"},
-         "1/1 2/1 +/5"},
-        {"1+", kFail,
-         {"5 token analysis success \n", "1 syntax analysis fail(eTokenCode = -1, eErrorCode = -1) \n",
-          "1 Invalid expression : 1+ \n"},
-         "1/1 +/5"},
-        {"   ", kFail,
-         {"5 token analysis success \n", "1 syntax analysis fail(eTokenCode = -1, eErrorCode = -1) \n",
-          "1 Invalid expression :     \n"},
-         ""},
-        {nullptr, kFail,
-         {"1 Invalid expression string to be analysed \n", "1 Invalid expression : NULL \n"},
-         ""},
-        {"", kFail, {"1 Invalid expression string to be analysed \n", "1 Invalid expression :  \n"}, ""},
-        {"2*x", kFail, {"1 Invalid token in expression string \n", "1 Invalid expression : 2*x \n"},
-         "2/1 */4"},
-        {"%s%n", kFail, {"1 Invalid token in expression string \n", "1 Invalid expression : %s%n \n"},
-         "%/4"},
-        {"{$3} >= 3 - 1 && 2", 0,
-         {"5 token analysis success \n", "5 syntax analysis success \n",
-          "5 Valid expression : {$3} >= 3 - 1 && 2 \n"},
-         "3/0 3/1 1/1 -/5 >=/6 2/1 &&/11"},
+    const struct {
+        const char *text;
+        Site site;
+        const char *tokens;  // Describe() of the list afterwards
+    } rows[] = {
+        {nullptr, kNoText, "stale/1"}, {"", kNoText, "stale/1"}, {"   ", kOk, ""},
+        {"-5 007", kOk, "-/5 5/1 007/1"},
+        {"%*/+-()^", kOk, "%/4 */4 //4 +/5 -/5 (/2 )/3 ^/9"},
+        {"< > <= >= == !=", kOk, "</6 >/6 <=/6 >=/6 ==/7 !=/7"},
+        {"&&&|||&|1&", kOk, "&&/11 &/8 ||/12 |/10 &/8 |/10 1/1 &/8"},
+        {"{$7}+{$}{$0099}", kOk, "7/0 +/5 /0 0099/0"},
+        {"1< =2", kEquality, "1/1 </6"}, {"!1", kEquality, ""}, {"1!", kEquality, "1/1"},
+        {"===", kEquality, "==/7"},
+        {"{$12", kVariable, ""}, {"{$1a}", kVariable, ""}, {"2*{$ 1}", kVariable, "2/1 */4"},
+        {"{12}", kCharacter, ""}, {"{", kCharacter, ""}, {"}", kCharacter, ""},
+        {"$1", kCharacter, ""}, {"1+a", kCharacter, "1/1 +/5"}, {"1\t+2", kCharacter, "1/1"},
+        {"0x1F", kCharacter, "0/1"}, {"1.5", kCharacter, "1/1"}, {"1 \x80", kCharacter, "1/1"},
     };
-    for (const VerifyRow &row : rows) {
+    std::map<Site, std::set<int>> linesBySite;
+    for (const auto &row : rows) {
         SCOPED_TRACE(row.text ? row.text : "null");
-        TokenList list = Parse("9/1 9/1 9/1");
-        TakeRecords();
-        EXPECT_EQ(CExprUtil::VerifyExpression(list, row.text), row.status);
+        TokenList list = Parse("stale/1");
+        EXPECT_EQ(CExprUtil::TokenAnalysis(list, row.text), row.site == kOk ? 0 : kFail);
         EXPECT_EQ(Describe(list), row.tokens);
-        std::vector<std::string> messages;
-        for (const LogRecord &record : TakeRecords())
-            messages.push_back(std::to_string(record.level) + record.message);
-        EXPECT_EQ(messages, row.messages);
+        const std::vector<LogRecord> records = TakeRecords();
+        ASSERT_EQ(records.size(), 1u);
+        EXPECT_EQ(std::to_string(records[0].level) + records[0].message,
+                  row.site == kOk       ? "5 token analysis success \n"
+                  : row.site == kNoText ? "1 Invalid expression string to be analysed \n"
+                                        : "1 Invalid token in expression string \n");
+        linesBySite[row.site].insert(records[0].line);
     }
+    std::set<int> all;
+    for (const auto &[site, lines] : linesBySite) {
+        EXPECT_EQ(lines.size(), 1u) << "site " << site;
+        all.insert(lines.begin(), lines.end());
+    }
+    EXPECT_EQ(all.size(), linesBySite.size());
 }
 
-struct PostfixRow {
-    const char *infix;
-    const char *postfix;
-};
+// The syntax analysis runs on past errors and reports where it stopped;
+// LocateError points at the first error. Both judge alike: well formed
+// exactly when VerifyExpression returns 0, which then logs three records.
+TEST(VerifyExpression, JudgesReportsAndLocates)
+{
+    const struct {
+        const char *text;
+        const char *syntax;  // nullptr: accepted; "": the lexer fails
+        size_t offset;
+        ErrorReason reason;
+    } rows[] = {
+        {"1", nullptr, 0, EWellFormed},
+        {"(({$7}))", nullptr, 0, EWellFormed},
+        {" ((1)) && {$} || 3 ", nullptr, 0, EWellFormed},
+        {"(1 + 007) * 99999999999 - {$70000}", nullptr, 0, EWellFormed},
+        {nullptr, "", 0, ENullExpression},
+        {"", "", 0, EUnexpectedEnd},
+        {"   ", "-1, eErrorCode = -1", 3, EUnexpectedEnd},
+        {"1 +", "-1, eErrorCode = -1", 3, EUnexpectedEnd},
+        {"((1) ", "-1, eErrorCode = -1", 5, EUnexpectedEnd},
+        {"+ 1", "-1, eErrorCode = -1", 0, EOperandExpected},
+        {"1 + + 1", "-1, eErrorCode = -1", 4, EOperandExpected},
+        {"(1 + ) * 2", "-1, eErrorCode = -1", 5, EOperandExpected},
+        {"()", "-1, eErrorCode = -1", 1, EOperandExpected},
+        {"1 1", "1, eErrorCode = 0", 2, EOperatorExpected},
+        {"1 {$7}", "0, eErrorCode = 0", 2, EOperatorExpected},
+        {"1 (1)", "2, eErrorCode = 0", 2, EOperatorExpected},
+        {"(1 1)", "1, eErrorCode = -1", 3, EOperatorOrParenExpected},
+        {"(+ 1) 1", "1, eErrorCode = -1", 1, EOperandExpected},
+        {"((1) (", "2, eErrorCode = -1", 5, EOperatorOrParenExpected},
+        {"1)", "3, eErrorCode = 0", 1, EUnmatchedParen},
+        {") 1", "3, eErrorCode = -1", 0, EOperandExpected},
+        {"(1)) + (", "3, eErrorCode = 0", 3, EUnmatchedParen},
+        {"1 2 x", "", 4, EInvalidToken},
+        {"+ {$12", "", 2, EInvalidToken},
+        {"1 = 2", "", 2, EInvalidToken},
+        {"%s%n", "", 1, EInvalidToken},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.text ? row.text : "null");
+        const ErrorLocation location = CExprUtil::LocateError(row.text);
+        EXPECT_EQ(location.eReason, row.reason) << CExprUtil::ReasonText(location.eReason);
+        EXPECT_EQ(location.offset, row.offset) << CExprUtil::ReasonText(location.eReason);
+        EXPECT_EQ(TakeMessages(), "");
+        TokenList lexed, list = Parse("9/1 9/1");
+        CExprUtil::TokenAnalysis(lexed, row.text);
+        const std::string lexing = TakeMessages(), shown = row.text ? row.text : "NULL";
+        EXPECT_EQ(CExprUtil::VerifyExpression(list, row.text), row.syntax ? kFail : 0);
+        std::string expected = lexing;
+        if (!row.syntax)
+            expected += "5 syntax analysis success \n5 Valid expression : " + shown + " \n";
+        else if (*row.syntax != '\0')
+            expected += std::string("1 syntax analysis fail(eTokenCode = ") + row.syntax + ") \n";
+        if (row.syntax)
+            expected += "1 Invalid expression : " + shown + " \n";
+        EXPECT_EQ(TakeMessages(), expected);
+        if (row.syntax && *row.syntax != '\0') {
+            EXPECT_EQ(Describe(list), Describe(lexed));  // left in infix order
+        }
+    }
+    EXPECT_STREQ(CExprUtil::ReasonText(EOperatorOrParenExpected), "operator or ')' expected");
+    EXPECT_STREQ(CExprUtil::ReasonText(static_cast<ErrorReason>(EUnexpectedEnd + 1)), "unknown reason");
+}
+
+// Every byte 1 to 255 at the start, middle and end of "1+2": valid exactly
+// for a digit or a blank; a byte the lexer takes fails the grammar instead;
+// the verdict names the text as given.
+TEST(VerifyExpression, EveryByteAnywhere)
+{
+    for (size_t at : {0, 1, 3}) {
+        for (int byte = 1; byte <= 255; ++byte) {
+            std::string text = "1+2";
+            text.insert(at, 1, static_cast<char>(byte));
+            SCOPED_TRACE(text);
+            const bool valid = (byte >= '0' && byte <= '9') || byte == ' ';
+            const bool lexes = valid || std::strchr("%*/+-()^&|<>", byte) != nullptr;
+            TokenList list;
+            EXPECT_EQ(CExprUtil::VerifyExpression(list, text.c_str()), valid ? 0 : kFail);
+            EXPECT_EQ(CExprUtil::LocateError(text.c_str()).eReason == EWellFormed, valid);
+            const std::vector<LogRecord> records = TakeRecords();
+            ASSERT_EQ(records.size(), lexes ? 3u : 2u);
+            EXPECT_EQ(records[0].message, lexes ? " token analysis success \n"
+                                                : " Invalid token in expression string \n");
+            EXPECT_EQ(records.back().message,
+                      (valid ? " Valid expression : " : " Invalid expression : ") + text + " \n");
+        }
+    }
+}
 
 TEST(ConvertToPostfix, ResolvesPrecedenceAndParentheses)
 {
-    const PostfixRow rows[] = {
-        {"1 + 2", "1 2 +"},
-        {"1 + 2 * 3", "1 2 3 * +"},
-        {"(1 + 2) * 3", "1 2 + 3 *"},
-        {"1 - 2 - 3", "1 2 - 3 -"},
-        {"8 - 2 + 1", "8 2 - 1 +"},
-        {"1 - (2 - 3)", "1 2 3 - -"},
-        {"2 * (3 + 4) * 5", "2 3 4 + * 5 *"},
-        {"1 | 2 ^ 3 & 4", "1 2 3 4 & ^ |"},
+    const std::pair<const char *, const char *> rows[] = {
+        {"1 + 2 * 3", "1 2 3 * +"}, {"(1 + 2) * 3", "1 2 + 3 *"}, {"1 - 2 - 3", "1 2 - 3 -"},
+        {"8 - 2 + 1", "8 2 - 1 +"}, {"8 / 4 % 2 * 1", "8 4 / 2 % 1 *"}, {"1 - (2 - 3)", "1 2 3 - -"},
+        {"2 * (3 + 4) * 5", "2 3 4 + * 5 *"}, {"1 < 2 == 3 != 4", "1 2 < 3 == 4 !="},
+        {"1 | 2 ^ 3 & 4 == 5", "1 2 3 4 5 == & ^ |"}, {"1 ^ 2 | 3 & 4", "1 2 ^ 3 4 & |"},
         {"((1 + 2)) * ((3))", "1 2 + 3 *"},
-        {"{$12} + 1", "12 1 +"},
-        {"1 + 2 && 3", "1 2 + 3 &&"},
-        {"1 || 2 && 3", "1 2 3 && ||"},
-        {"1 && 2 | 3", "1 2 3 | &&"},
-        {"(1 || 2) && 3", "1 2 || 3 &&"},
-        {"(22222222222222222222 + 2) * {$3333333333333333}", "22222222222222222222 2 + 3333333333333333 *"},
+        {"1 + 2 && 3", "1 2 + 3 &&"}, {"1 || 2 && 3 | 4", "1 2 3 4 | && ||"},
+        {"(1 || 2) && 3", "1 2 || 3 &&"}, {"1 && 2 || 3", "1 2 && 3 ||"},
     };
-    for (const PostfixRow &row : rows) {
-        SCOPED_TRACE(row.infix);
+    for (const auto &[infix, postfix] : rows) {
+        SCOPED_TRACE(infix);
         TokenList list;
-        ASSERT_EQ(CExprUtil::VerifyExpression(list, row.infix), 0);
-        EXPECT_EQ(Texts(list), row.postfix);
+        ASSERT_EQ(CExprUtil::VerifyExpression(list, infix), 0);
+        EXPECT_EQ(Describe(list, false), postfix);
     }
+    TokenList list;  // texts and codes pass unchanged
+    CExprUtil::VerifyExpression(list, "{$12} >= 1");
+    EXPECT_EQ(Describe(list), "12/0 1/1 >=/6");
+    // Lists the syntax analysis refuses still convert, never reading an
+    // empty stack.
+    for (const auto &[infix, postfix] : {std::pair{"1/1 )/3", "1"}, {")/3 1/1 +/5 2/1", "1 2 +"},
+                                         {"(/2 1/1 +/5 2/1", "1 2 + ("}, {"", ""}}) {
+        TokenList list = Parse(infix);
+        CExprUtil::ConvertToPostfix(list);
+        EXPECT_EQ(Describe(list, false), postfix) << infix;
+    }
+    TakeRecords();
 }
 
-// The conversion allocates all it needs before the first token moves: an
-// allocation that fails at any point leaves the list exactly as it was.
+// Everything the conversion allocates comes before the first token moves: a
+// failed allocation at any point leaves the list as it was.
 TEST(ConvertToPostfix, AllocationFailureLeavesTheListAsItWas)
 {
     TokenList list = Parse("(/2 1/1 +/5 22222222222222222222/1 )/3 */4 3/0");
     const std::string before = Describe(list);
     for (int failing = 1;; ++failing) {
-        SCOPED_TRACE(failing);
         gAllocationsBeforeFailure = failing;
         try {
             CExprUtil::ConvertToPostfix(list);
         } catch (const std::bad_alloc &) {
-            ASSERT_EQ(Describe(list), before);
+            ASSERT_EQ(Describe(list), before) << failing;
             continue;
         }
-        gAllocationsBeforeFailure = 0;
         break;
     }
-    EXPECT_EQ(Texts(list), "1 22222222222222222222 + 3 *");
-}
-
-// Lists the syntax analysis would refuse must still convert without reading
-// an empty stack.
-TEST(ConvertToPostfix, ToleratesUnbalancedParentheses)
-{
-    const PostfixRow rows[] = {
-        {"1/1 )/3", "1"},
-        {")/3 )/3 1/1 +/5 2/1", "1 2 +"},
-        {"(/2 1/1 +/5 2/1", "1 2 + ("},
-        {"", ""},
-    };
-    for (const PostfixRow &row : rows) {
-        SCOPED_TRACE(row.infix);
-        TokenList list = Parse(row.infix);
-        CExprUtil::ConvertToPostfix(list);
-        EXPECT_EQ(Texts(list), row.postfix);
-    }
+    gAllocationsBeforeFailure = 0;
+    EXPECT_EQ(Describe(list, false), "1 22222222222222222222 + 3 *");
 }
 
 }  // namespace
