@@ -1,15 +1,14 @@
-// Arbitrary bytes as an expression into TokenAnalysis, SyntaxAnalysis and
-// VerifyExpression: the verdict is 0 exactly when both steps pass, and an
-// accepted expression comes out in postfix form. LocateError says well formed
-// exactly then, and points where an independent model points.
-#include <cstdint>
+// Arbitrary bytes as an expression into TokenAnalysis, SyntaxAnalysis,
+// VerifyExpression and LocateError: the verdict is 0 exactly when both steps
+// pass, LocateError says well formed exactly then and points where an
+// independent model points, and an accepted expression comes out in postfix.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "CExprUtil.h"
+#include "Arithmetic.h"
 
 using namespace fernvault::alarm_manager;
 
@@ -28,57 +27,39 @@ bool Accepted(const std::string &text)
 // Length of the lexeme at text[i], 0 when none starts there.
 size_t LexemeLength(const std::string &text, size_t i)
 {
-    const auto digitsEnd = [&text](size_t j) {
-        while (j < text.size() && text[j] >= '0' && text[j] <= '9')
-            ++j;
-        return j;
-    };
+    const size_t digits = text.find_first_not_of("0123456789", i) - i;
     if (text.compare(i, 2, "{$") == 0) {
-        const size_t end = digitsEnd(i + 2);
+        const size_t end = text.find_first_not_of("0123456789", i + 2);
         return end < text.size() && text[end] == '}' ? end + 1 - i : 0;
     }
-    if (digitsEnd(i) > i)
-        return digitsEnd(i) - i;
-    for (const char *lexeme : {"&&", "||", "==", "!=", "<=", ">=", "%", "*", "/", "+", "-", "(",
-                               ")", "^", "&", "|", "<", ">"})
+    for (const char *lexeme : {"&&", "||", "==", "!=", "<=", ">=", "%", "*", "/", "+", "-", "(", ")",
+                               "^", "&", "|", "<", ">"})
         if (text.compare(i, std::strlen(lexeme), lexeme) == 0)
             return std::strlen(lexeme);
-    return 0;
+    return i < text.size() && digits > 0 ? std::min(digits, text.size() - i) : 0;
 }
 
-// Whether some completion of `prefix` (an operand or none, then up to
-// `closing` parentheses) is accepted by the verifier.
-bool StartsAnExpression(const std::string &prefix, size_t closing)
-{
-    for (const char *operand : {"", " 1"}) {
-        std::string completed = prefix + operand;
-        for (size_t n = 0; n <= closing; ++n, completed += ')')
-            if (Accepted(completed))
-                return true;
-    }
-    return false;
-}
-
-// Where the first error is: the first byte that starts no lexeme, else the
-// first token after which no completion is accepted, else the end. Only the
-// offset and the kind (EInvalidToken, EUnexpectedEnd, else EOperandExpected
-// for any grammar error) are modelled; cubic, so short texts only.
+// The first byte that starts no lexeme, else the first token after which no
+// completion (an operand or none, then closing parentheses) is accepted by
+// the verifier, else the end. Any grammar error shows as EOperandExpected.
 ErrorLocation Model(const std::string &text)
 {
-    std::vector<size_t> starts, ends;
-    for (size_t i = 0; i < text.size();) {
-        const size_t length = text[i] == ' ' ? 1 : LexemeLength(text, i);
+    std::vector<std::pair<size_t, size_t>> tokens;  // first byte, length
+    for (size_t i = 0, length; i < text.size(); i += length) {
+        length = text[i] == ' ' ? 1 : LexemeLength(text, i);
         if (length == 0)
             return {EInvalidToken, i};
-        if (text[i] != ' ') {
-            starts.push_back(i);
-            ends.push_back(i + length);
-        }
-        i += length;
+        if (text[i] != ' ')
+            tokens.emplace_back(i, length);
     }
-    for (size_t k = 0; k < starts.size(); ++k)
-        if (!StartsAnExpression(text.substr(0, ends[k]), k + 1))
-            return {EOperandExpected, starts[k]};
+    for (size_t k = 0; k < tokens.size(); ++k) {
+        std::string bare = text.substr(0, tokens[k].first + tokens[k].second), operand = bare + " 1";
+        bool completes = false;
+        for (size_t n = 0; !completes && n <= k + 1; ++n, bare += ')', operand += ')')
+            completes = Accepted(bare) || Accepted(operand);
+        if (!completes)
+            return {EOperandExpected, tokens[k].first};
+    }
     return Accepted(text) ? ErrorLocation{EWellFormed, 0} : ErrorLocation{EUnexpectedEnd, text.size()};
 }
 
@@ -95,43 +76,33 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     REQUIRE(verified == (parsed == 0 ? 0 : 20014));
     const ErrorLocation location = CExprUtil::LocateError(text.c_str());
     REQUIRE((location.eReason == EWellFormed) == (verified == 0));
-    if (size <= 48) {
+    if (size <= 48) {  // the model is cubic
         const ErrorLocation model = Model(text.c_str());
+        const ErrorReason reason = location.eReason;
         REQUIRE(location.offset == model.offset);
-        const auto kind = [](ErrorReason reason) {
-            return reason == EWellFormed || reason == EInvalidToken || reason == EUnexpectedEnd
-                       ? reason : EOperandExpected;
-        };
-        REQUIRE(kind(location.eReason) == model.eReason);
+        REQUIRE((reason < EOperandExpected || reason == EUnexpectedEnd ? reason : EOperandExpected) ==
+                model.eReason);
     }
     if (verified != 0)
         return 0;
 
-    // The parenthesis tokens gone and nothing else, the operands in their
-    // order, and a stack walk that finds two operands at every operator and
-    // ends at one.
-    const auto operand = [](const ExprToken &token) {
-        return std::to_string(token.eTokenCode) + token.strToken + ' ';
-    };
+    // The parentheses gone and nothing else, the operands in their order, and
+    // a stack walk that finds two operands at every operator and ends at one.
     std::string infixOperands, postfixOperands;
     size_t parentheses = 0, depth = 0;
     for (const ExprToken &token : infix) {
         parentheses += token.eTokenCode == ELeftParen || token.eTokenCode == ERightParen;
-        if (token.eTokenCode == EVariable || token.eTokenCode == ENumber)
-            infixOperands += operand(token);
+        if (token.eTokenCode <= ENumber)
+            infixOperands += std::to_string(token.eTokenCode) + token.strToken + ' ';
     }
     REQUIRE(postfix.size() == infix.size() - parentheses);
     for (const ExprToken &token : postfix) {
-        if (IsBinaryOperator(token.eTokenCode)) {
-            REQUIRE(depth >= 2);
-            --depth;
-        } else {
-            REQUIRE(token.eTokenCode == EVariable || token.eTokenCode == ENumber);
-            ++depth;
-            postfixOperands += operand(token);
-        }
+        const bool isOperator = IsBinaryOperator(token.eTokenCode);
+        REQUIRE(isOperator ? depth >= 2 : token.eTokenCode <= ENumber);
+        depth = isOperator ? depth - 1 : depth + 1;
+        if (!isOperator)
+            postfixOperands += std::to_string(token.eTokenCode) + token.strToken + ' ';
     }
-    REQUIRE(depth == 1);
-    REQUIRE(infixOperands == postfixOperands);
+    REQUIRE(depth == 1 && infixOperands == postfixOperands);
     return 0;
 }
