@@ -187,6 +187,8 @@ TEST(ConvertToPostfix, ResolvesPrecedenceAndParentheses)
         ASSERT_EQ(CExprUtil::VerifyExpression(list, infix), 0);
         EXPECT_EQ(Describe(list, false), postfix);
     }
+    for (int32_t code = ENoToken; code <= ELogicOr + 1; ++code)
+        EXPECT_EQ(IsOperator(code), code >= 4 && code <= 10) << code;
     TokenList list;  // texts and codes pass unchanged
     CExprUtil::VerifyExpression(list, "{$12} >= 1");
     EXPECT_EQ(Describe(list), "12/0 1/1 >=/6");
