@@ -18,7 +18,8 @@ enum {
     /* Every message byte takes at least one byte of the record, so no more
      * than kRecordMax - 1 - kShortestPrefix of them can fit; one byte more
      * tells whether what fits is followed by nothing but a final newline.
-     * Any byte past these is cut whatever it is. */
+     * A message longer than this view overflows the record within it, so
+     * the bytes past it are cut whatever they are. */
     kMessageView = kRecordMax - 1 - kShortestPrefix + 1
 };
 
@@ -179,8 +180,7 @@ int quorlith_printf(int level, const char *levelName, const char *module,
     if (formatted < 0)
         return -1;
 
-    /* The final newline ends the record; any other is escaped. What lies
-     * past the view is never looked at: it cannot fit. */
+    /* The final newline ends the record; any other is escaped. */
     size_t length = (size_t)formatted;
     if (length > 0 && length <= kMessageView && message[length - 1] == '\n')
         --length;
@@ -201,8 +201,6 @@ int quorlith_printf(int level, const char *levelName, const char *module,
     PutInt(&record, line);
     PutPlain(&record, ":", 1);
     PutBytes(&record, message, seen);
-    if (seen < length)
-        record.full = 1;
     if (record.full) {
         memcpy(record.bytes + record.cut, kMarker, sizeof kMarker - 1);
         record.length = record.cut + sizeof kMarker - 1;
