@@ -7,13 +7,16 @@ set -u
 cd "$(dirname "$0")/.."
 build=$1
 seconds=$2
-targets=(verify evaluate)
+targets=(verify evaluate log)
 pids=()
 mkdir -p "$build/findings"
 for target in "${targets[@]}"; do
     mkdir -p "$build/corpus/$target"
+    # The expression dictionary serves the expression targets only.
+    dict=(-dict=fuzz/expression.dict)
+    [ "$target" = log ] && dict=()
     "$build/bin/fuzz_$target" -max_total_time="$seconds" -max_len=4096 -timeout=10 \
-        -dict=fuzz/expression.dict -print_final_stats=1 \
+        "${dict[@]}" -print_final_stats=1 \
         -artifact_prefix="$build/findings/$target-" \
         "$build/corpus/$target" "fuzz/corpus/$target" >"$build/fuzz_$target.log" 2>&1 &
     pids+=($!)

@@ -1,115 +1,144 @@
 /* Stand-in for the platform logging library: records go to standard error.
- * Each record is built whole in memory and handed to one write(2), so the
- * records of concurrent processes never interleave and nothing is cut. */
+ * Each record is built whole in a fixed stack buffer, at most PIPE_BUF bytes
+ * long, and handed to one write(2): on a pipe the records of concurrent
+ * processes then never interleave, and no record costs a heap allocation. */
 #include "quorlith.h"
 
 #include <errno.h>
 #include <stdarg.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
 
-enum { kStackRecord = 512 };
-
-/* Bytes that `c` takes in the escaped message. */
-static size_t EscapedWidth(unsigned char c)
-{
-    if (c == '\\' || c == '\n' || c == '\t' || c == '\r')
-        return 2;
-    if (c < 0x20 || c == 0x7F)
-        return 4;
-    return 1;
-}
-
-/* Writes `c` escaped at `out`; returns the bytes written. */
-static size_t EscapeByte(unsigned char c, char *out)
-{
-    static const char kHex[] = "0123456789abcdef";
-    switch (c) {
-    case '\\': memcpy(out, "\\\\", 2); return 2;
-    case '\n': memcpy(out, "\\n", 2); return 2;
-    case '\t': memcpy(out, "\\t", 2); return 2;
-    case '\r': memcpy(out, "\\r", 2); return 2;
-    default: break;
-    }
-    if (c < 0x20 || c == 0x7F) {
-        out[0] = '\\';
-        out[1] = 'x';
-        out[2] = kHex[c >> 4];
-        out[3] = kHex[c & 0xF];
-        return 4;
-    }
-    out[0] = (char)c;
-    return 1;
-}
-
-/* Formats the message into `small` when it fits, else into a fresh heap
- * block stored in *heap. Returns the message, or NULL on failure. */
-static const char *FormatMessage(char *small, size_t smallSize, char **heap,
-                                 size_t *length, const char *format, va_list args)
-{
-    va_list again;
-    va_copy(again, args);
-    int n = vsnprintf(small, smallSize, format, args);
-    if (n < 0) {
-        va_end(again);
-        return NULL;
-    }
-    *length = (size_t)n;
-    if ((size_t)n < smallSize) {
-        va_end(again);
-        return small;
-    }
-    *heap = malloc((size_t)n + 1);
-    if (*heap != NULL)
-        vsnprintf(*heap, (size_t)n + 1, format, again);
-    va_end(again);
-    return *heap;
-}
-
-/* Writes all of `record` with one write(2); a partial write (a full pipe)
- * goes on from where it stopped. Returns the bytes written or -1. */
-static int WriteRecord(const char *record, size_t length)
-{
-    size_t done = 0;
-    while (done < length) {
-        ssize_t n = write(STDERR_FILENO, record + done, length - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return done > 0 ? (int)done : -1;
-        }
-        done += (size_t)n;
-    }
-    return (int)done;
-}
-
-static const char *Text(const char *s)
-{
-    return s != NULL ? s : "";
-}
-
-/* Where a record's prefix goes: bytes are written at `at`, or only counted
- * when `at` is NULL. */
-struct Sink {
-    char *at;
-    size_t length;
+enum {
+    /* A record, its newline included; PIPE_BUF on Linux. */
+    kRecordMax = 4096,
+    /* The shortest prefix, "[0 ]  :0:". */
+    kShortestPrefix = 9,
+    /* Every message byte takes at least one byte of the record, so no more
+     * than kRecordMax - 1 - kShortestPrefix of them can fit; one byte more
+     * tells whether what fits is followed by nothing but a final newline.
+     * A message longer than this view overflows the record within it, so
+     * the bytes past it are cut whatever they are. */
+    kMessageView = kRecordMax - 1 - kShortestPrefix + 1
 };
 
-static void PutBytes(struct Sink *sink, const char *bytes, size_t count)
+static const char kMarker[] = " [truncated]";
+
+/* The record being built. Text is added a character at a time, so that a cut
+ * never falls inside an escape or a UTF-8 sequence. */
+struct Record {
+    char bytes[kRecordMax];
+    size_t length;
+    /* The record's length after the last character that still leaves room
+     * for the marker and the newline. */
+    size_t cut;
+    /* A character did not fit: nothing more goes in. */
+    int full;
+};
+
+static void Put(struct Record *record, const char *character, size_t count)
 {
-    if (sink->at != NULL)
-        memcpy(sink->at + sink->length, bytes, count);
-    sink->length += count;
+    if (record->full)
+        return;
+    if (count > kRecordMax - 1 - record->length) {
+        record->full = 1;
+        return;
+    }
+    memcpy(record->bytes + record->length, character, count);
+    record->length += count;
+    if (record->length <= kRecordMax - 1 - (sizeof kMarker - 1))
+        record->cut = record->length;
 }
 
-static void PutText(struct Sink *sink, const char *text)
+/* Length of the UTF-8 sequence of a character from U+00A0 up (shortest form,
+ * no surrogate, at most U+10FFFF) that starts `text`, which holds `size`
+ * bytes; 0 when there is none. */
+static size_t CharacterLength(const unsigned char *text, size_t size)
 {
-    PutBytes(sink, text, strlen(text));
+    unsigned char low = 0x80, high = 0xBF;
+    size_t length;
+    if (text[0] == 0xC2) {
+        length = 2, low = 0xA0; /* below: U+0080..U+009F, the C1 controls */
+    } else if (text[0] >= 0xC3 && text[0] <= 0xDF) {
+        length = 2;
+    } else if (text[0] >= 0xE0 && text[0] <= 0xEF) {
+        length = 3;
+        if (text[0] == 0xE0)
+            low = 0xA0; /* below: overlong */
+        else if (text[0] == 0xED)
+            high = 0x9F; /* above: surrogates */
+    } else if (text[0] >= 0xF0 && text[0] <= 0xF4) {
+        length = 4;
+        if (text[0] == 0xF0)
+            low = 0x90; /* below: overlong */
+        else if (text[0] == 0xF4)
+            high = 0x8F; /* above: past U+10FFFF */
+    } else {
+        return 0;
+    }
+    if (size < length || text[1] < low || text[1] > high)
+        return 0;
+    for (size_t i = 2; i < length; ++i)
+        if (text[i] < 0x80 || text[i] > 0xBF)
+            return 0;
+    return length;
 }
 
-static void PutInt(struct Sink *sink, int value)
+/* Adds the first character of `text` (`size` bytes, at least one), escaped
+ * when it must be; returns the source bytes it took. */
+static size_t PutCharacter(struct Record *record, const unsigned char *text, size_t size)
+{
+    static const char kHex[] = "0123456789abcdef";
+    const unsigned char c = text[0];
+    switch (c) {
+    case '\\': Put(record, "\\\\", 2); return 1;
+    case '\n': Put(record, "\\n", 2); return 1;
+    case '\t': Put(record, "\\t", 2); return 1;
+    case '\r': Put(record, "\\r", 2); return 1;
+    default: break;
+    }
+    if (c >= 0x20 && c < 0x7F) {
+        Put(record, (const char *)text, 1);
+        return 1;
+    }
+    const size_t length = c >= 0x80 ? CharacterLength(text, size) : 0;
+    if (length > 0) {
+        Put(record, (const char *)text, length);
+        return length;
+    }
+    const char escape[4] = {'\\', 'x', kHex[c >> 4], kHex[c & 0xF]};
+    Put(record, escape, sizeof escape);
+    return 1;
+}
+
+static void PutBytes(struct Record *record, const char *text, size_t size)
+{
+    const unsigned char *at = (const unsigned char *)text;
+    const unsigned char *end = at + size;
+    while (at < end && !record->full)
+        at += PutCharacter(record, at, (size_t)(end - at));
+}
+
+/* A text field of the prefix; null prints as empty. Read only as far as the
+ * record has room, so a field of any length costs no more than that. */
+static void PutText(struct Record *record, const char *text)
+{
+    if (text == NULL)
+        return;
+    const unsigned char *at = (const unsigned char *)text;
+    while (*at != '\0' && !record->full)
+        at += PutCharacter(record, at, strnlen((const char *)at, 4));
+}
+
+/* Plain ASCII, added a byte at a time: a cut may fall between any two. */
+static void PutPlain(struct Record *record, const char *text, size_t size)
+{
+    for (size_t i = 0; i < size; ++i)
+        Put(record, text + i, 1);
+}
+
+static void PutInt(struct Record *record, int value)
 {
     char digits[12];
     char *first = digits + sizeof digits;
@@ -120,69 +149,62 @@ static void PutInt(struct Sink *sink, int value)
     } while (magnitude != 0);
     if (value < 0)
         *--first = '-';
-    PutBytes(sink, first, (size_t)(digits + sizeof digits - first));
+    PutPlain(record, first, (size_t)(digits + sizeof digits - first));
 }
 
-/* Writes "[<level> <levelName>] <module> <file>:<line>:" at `out`, or only
- * measures it when `out` is NULL; returns its length. Built by hand rather
- * than with printf, which would cost more than the rest of the record. */
-static size_t PutPrefix(char *out, int level, const char *levelName, const char *module,
-                        const char *file, int line)
+/* Writes all of `bytes` with one write(2); a partial write goes on from
+ * where it stopped. Returns the bytes written or -1. */
+static int WriteAll(const char *bytes, size_t length)
 {
-    struct Sink sink = {out, 0};
-    PutText(&sink, "[");
-    PutInt(&sink, level);
-    PutText(&sink, " ");
-    PutText(&sink, Text(levelName));
-    PutText(&sink, "] ");
-    PutText(&sink, Text(module));
-    PutText(&sink, " ");
-    PutText(&sink, Text(file));
-    PutText(&sink, ":");
-    PutInt(&sink, line);
-    PutText(&sink, ":");
-    return sink.length;
+    size_t done = 0;
+    while (done < length) {
+        ssize_t n = write(STDERR_FILENO, bytes + done, length - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return done > 0 ? (int)done : -1;
+        }
+        done += (size_t)n;
+    }
+    return (int)done;
 }
 
 int quorlith_printf(int level, const char *levelName, const char *module,
                     const char *format, const char *file, int line, ...)
 {
-    char smallMessage[kStackRecord];
-    char smallRecord[kStackRecord];
-    char *heapMessage = NULL;
-    char *heapRecord = NULL;
-    size_t messageLength = 0;
-
+    char message[kMessageView + 1];
     va_list args;
     va_start(args, line);
-    const char *message = FormatMessage(smallMessage, sizeof smallMessage, &heapMessage,
-                                        &messageLength, format, args);
+    const int formatted = vsnprintf(message, sizeof message, format, args);
     va_end(args);
-    size_t prefixLength = PutPrefix(NULL, level, levelName, module, file, line);
-    if (message == NULL) {
-        free(heapMessage);
+    if (formatted < 0)
         return -1;
-    }
 
     /* The final newline ends the record; any other is escaped. */
-    if (messageLength > 0 && message[messageLength - 1] == '\n')
-        --messageLength;
-    size_t recordLength = prefixLength + 1;
-    for (size_t i = 0; i < messageLength; ++i)
-        recordLength += EscapedWidth((unsigned char)message[i]);
+    size_t length = (size_t)formatted;
+    if (length > 0 && length <= kMessageView && message[length - 1] == '\n')
+        --length;
+    const size_t seen = length < kMessageView ? length : kMessageView;
 
-    int result = -1;
-    char *record = smallRecord;
-    if (recordLength >= sizeof smallRecord)
-        record = heapRecord = malloc(recordLength + 1);
-    if (record != NULL) {
-        char *out = record + PutPrefix(record, level, levelName, module, file, line);
-        for (size_t i = 0; i < messageLength; ++i)
-            out += EscapeByte((unsigned char)message[i], out);
-        *out = '\n';
-        result = WriteRecord(record, recordLength);
+    struct Record record;
+    record.length = record.cut = 0;
+    record.full = 0;
+    PutPlain(&record, "[", 1);
+    PutInt(&record, level);
+    PutPlain(&record, " ", 1);
+    PutText(&record, levelName);
+    PutPlain(&record, "] ", 2);
+    PutText(&record, module);
+    PutPlain(&record, " ", 1);
+    PutText(&record, file);
+    PutPlain(&record, ":", 1);
+    PutInt(&record, line);
+    PutPlain(&record, ":", 1);
+    PutBytes(&record, message, seen);
+    if (record.full) {
+        memcpy(record.bytes + record.cut, kMarker, sizeof kMarker - 1);
+        record.length = record.cut + sizeof kMarker - 1;
     }
-    free(heapRecord);
-    free(heapMessage);
-    return result;
+    record.bytes[record.length] = '\n';
+    return WriteAll(record.bytes, record.length + 1);
 }

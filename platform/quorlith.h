@@ -6,12 +6,28 @@
 extern "C" {
 #endif
 
-/* Formats `format` with the trailing arguments and writes one record:
+/* Formats `format` with the trailing arguments and writes one record to
+ * standard error with one write(2):
  *   [<level> <levelName>] <module> <file>:<line>:<message>
- * The record is always exactly one line: inside the message a backslash is
- * written as "\\" and every control byte (below 0x20, and 0x7F) but a final
- * newline as \n, \t, \r or \xHH; a message without a final newline gets one.
- * Returns the number of bytes written, or -1 when nothing could be written. */
+ * followed by a newline. A null levelName, module or file prints as empty.
+ *
+ * The record is always exactly one line. In the message and in the text
+ * fields a backslash is written "\\", a newline, tab and carriage return
+ * "\n", "\t" and "\r", any other byte below 0x20 and 0x7F "\xHH" (lowercase
+ * hex). A byte from 0x80 up is written as it is only inside a valid UTF-8
+ * sequence (shortest form, no surrogate, at most U+10FFFF) of a character
+ * from U+00A0 up; every other such byte, C1 controls (U+0080..U+009F) and
+ * invalid or truncated sequences included, is written "\xHH", one escape a
+ * byte, and decoding goes on at the next byte. A final newline of the message
+ * ends the record; a message without one gets one.
+ *
+ * A record, its newline included, is at most 4096 bytes (PIPE_BUF), so that
+ * one write to a pipe is atomic. A longer one is cut after its last whole
+ * character (never inside an escape or a UTF-8 sequence) that leaves room
+ * for " [truncated]", which then comes right before the newline.
+ *
+ * Returns the number of bytes written, or -1 when nothing could be written
+ * or the message cannot be formatted (nothing is written then). */
 int quorlith_printf(int level, const char *levelName, const char *module,
                     const char *format, const char *file, int line, ...)
     __attribute__((format(printf, 4, 7)));

@@ -29,7 +29,8 @@ void ExpectVerdict(const std::string &text, bool valid, const std::string &shown
 
 // Every byte 1 to 255 at the start, middle and end of "1+2" (one test per
 // place, so that they run side by side): valid exactly when it is a digit or
-// a blank, and written escaped when it is a control byte or a backslash.
+// a blank, and written escaped when it is a control byte, a backslash, or
+// from 0x80 up (alone, never valid UTF-8).
 class EveryByte : public testing::TestWithParam<size_t> {};
 
 TEST_P(EveryByte, KeepsStatusesAndRecords)
@@ -40,7 +41,7 @@ TEST_P(EveryByte, KeepsStatusesAndRecords)
         std::snprintf(hex, sizeof hex, "\\x%02x", byte);
         const std::string escaped = byte == '\\' ? "\\\\" : byte == '\n' ? "\\n"
                                     : byte == '\t' ? "\\t" : byte == '\r' ? "\\r"
-                                    : byte < 0x20 || byte == 0x7F ? hex
+                                    : byte < 0x20 || byte >= 0x7F ? hex
                                     : std::string(1, static_cast<char>(byte));
         std::string text = "1+2", shown = "1+2";
         text.insert(GetParam(), 1, static_cast<char>(byte));
