@@ -92,32 +92,22 @@ TEST(VerifyExpression, JudgesReportsAndLocates)
         size_t offset;
         ErrorReason reason;
     } rows[] = {
-        {"1", nullptr, 0, EWellFormed},
-        {"(({$7}))", nullptr, 0, EWellFormed},
+        {"1", nullptr, 0, EWellFormed}, {"(({$7}))", nullptr, 0, EWellFormed},
         {" ((1)) && {$} || 3 ", nullptr, 0, EWellFormed},
         {"(1 + 007) * 99999999999 - {$70000}", nullptr, 0, EWellFormed},
-        {nullptr, "", 0, ENullExpression},
-        {"", "", 0, EUnexpectedEnd},
-        {"   ", "-1, eErrorCode = -1", 3, EUnexpectedEnd},
-        {"1 +", "-1, eErrorCode = -1", 3, EUnexpectedEnd},
-        {"((1) ", "-1, eErrorCode = -1", 5, EUnexpectedEnd},
-        {"+ 1", "-1, eErrorCode = -1", 0, EOperandExpected},
+        {nullptr, "", 0, ENullExpression}, {"", "", 0, EUnexpectedEnd},
+        {"   ", "-1, eErrorCode = -1", 3, EUnexpectedEnd}, {"1 +", "-1, eErrorCode = -1", 3, EUnexpectedEnd},
+        {"((1) ", "-1, eErrorCode = -1", 5, EUnexpectedEnd}, {"+ 1", "-1, eErrorCode = -1", 0, EOperandExpected},
         {"1 + + 1", "-1, eErrorCode = -1", 4, EOperandExpected},
         {"(1 + ) * 2", "-1, eErrorCode = -1", 5, EOperandExpected},
-        {"()", "-1, eErrorCode = -1", 1, EOperandExpected},
-        {"1 1", "1, eErrorCode = 0", 2, EOperatorExpected},
-        {"1 {$7}", "0, eErrorCode = 0", 2, EOperatorExpected},
-        {"1 (1)", "2, eErrorCode = 0", 2, EOperatorExpected},
+        {"()", "-1, eErrorCode = -1", 1, EOperandExpected}, {"1 1", "1, eErrorCode = 0", 2, EOperatorExpected},
+        {"1 {$7}", "0, eErrorCode = 0", 2, EOperatorExpected}, {"1 (1)", "2, eErrorCode = 0", 2, EOperatorExpected},
         {"(1 1)", "1, eErrorCode = -1", 3, EOperatorOrParenExpected},
         {"(+ 1) 1", "1, eErrorCode = -1", 1, EOperandExpected},
         {"((1) (", "2, eErrorCode = -1", 5, EOperatorOrParenExpected},
-        {"1)", "3, eErrorCode = 0", 1, EUnmatchedParen},
-        {") 1", "3, eErrorCode = -1", 0, EOperandExpected},
-        {"(1)) + (", "3, eErrorCode = 0", 3, EUnmatchedParen},
-        {"1 2 x", "", 4, EInvalidToken},
-        {"+ {$12", "", 2, EInvalidToken},
-        {"1 = 2", "", 2, EInvalidToken},
-        {"%s%n", "", 1, EInvalidToken},
+        {"1)", "3, eErrorCode = 0", 1, EUnmatchedParen}, {") 1", "3, eErrorCode = -1", 0, EOperandExpected},
+        {"(1)) + (", "3, eErrorCode = 0", 3, EUnmatchedParen}, {"1 2 x", "", 4, EInvalidToken},
+        {"+ {$12", "", 2, EInvalidToken}, {"1 = 2", "", 2, EInvalidToken}, {"%s%n", "", 1, EInvalidToken},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.text ? row.text : "null");
@@ -129,15 +119,10 @@ TEST(VerifyExpression, JudgesReportsAndLocates)
         CExprUtil::TokenAnalysis(lexed, row.text);
         const std::string lexing = TakeMessages(), shown = row.text ? row.text : "NULL";
         EXPECT_EQ(CExprUtil::VerifyExpression(list, row.text), row.syntax ? kFail : 0);
-        std::string expected = lexing;
-        if (!row.syntax)
-            expected += "5 syntax analysis success \n5 Valid expression : " + shown + " \n";
-        else if (*row.syntax != '\0')
-            expected += std::string("1 syntax analysis fail(eTokenCode = ") + row.syntax + ") \n";
-        if (row.syntax)
-            expected += "1 Invalid expression : " + shown + " \n";
-        EXPECT_EQ(TakeMessages(), expected);
-        if (row.syntax && *row.syntax != '\0') {
+        const std::string syntax = !row.syntax ? "5 syntax analysis success \n"
+                                   : *row.syntax ? std::string("1 syntax analysis fail(eTokenCode = ") + row.syntax + ") \n" : "";
+        EXPECT_EQ(TakeMessages(), lexing + syntax + (row.syntax ? "1 Invalid" : "5 Valid") + " expression : " + shown + " \n");
+        if (!syntax.empty() && row.syntax) {
             EXPECT_EQ(Describe(list), Describe(lexed));  // left in infix order
         }
     }
