@@ -15,6 +15,11 @@ BENCH_DIR ?= build-bench
 # It is read with $(value ...), so a $ in it reaches quillet as written.
 EXPR ?= (1 + 2) * 3 >= {$4} && 5 != 6
 
+# Debian packages: debhelper builds them (make package, and the package test
+# of make test); make package has lintian judge them.
+DEB_PACKAGES := debhelper
+PACKAGE_DIR := build-packages
+
 # The instrumented runs of make test (sanitizers, fuzzing, memcheck, the C
 # compiler as oracle) and make coverage need these as well.
 HARDEN_PACKAGES := clang libclang-rt-14-dev valgrind
@@ -37,6 +42,7 @@ run: build
 	  $(BUILD_DIR)/bin/quillet -s "$$expr" || status=$$?; echo "exit status: $$status"
 
 test: deps-harden build
+	@scripts/ensure-packages.sh $(DEB_PACKAGES)
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
 	@$(MAKE) --no-print-directory test-asan test-tsan
 	@$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=10
@@ -54,10 +60,19 @@ test-armhf: build-armhf
 	@! grep -v 'ELF 32-bit LSB .* ARM, EABI5' $(ARMHF_BUILD_DIR)/file.txt
 	ctest --preset armhf -j $(JOBS)
 
-# Debian packages for this machine and for armhf, in <build dir>/packages.
-package: build build-armhf
-	cpack --config $(BUILD_DIR)/CPackConfig.cmake -B $(BUILD_DIR)/packages
-	cpack --config $(ARMHF_BUILD_DIR)/CPackConfig.cmake -B $(ARMHF_BUILD_DIR)/packages
+# Debian packages for this machine and for armhf, in $(PACKAGE_DIR), each
+# judged by lintian: any error or warning fails.
+package: deps
+	@scripts/ensure-packages.sh $(DEB_PACKAGES) lintian $(ARMHF_PACKAGES)
+	scripts/fetch-armhf-sysroot.sh $(ARMHF_SYSROOT)
+	rm -rf $(PACKAGE_DIR)
+	scripts/build-debs.sh $(PACKAGE_DIR) $$(dpkg --print-architecture) armhf
+	@failed=0; for deb in $(PACKAGE_DIR)/*.deb; do \
+	  lintian --fail-on error,warning "$$deb" >$(PACKAGE_DIR)/lintian.txt 2>/dev/null || failed=1; \
+	  cat $(PACKAGE_DIR)/lintian.txt; \
+	  echo "lintian $${deb##*/}: $$(grep -c '^E:' $(PACKAGE_DIR)/lintian.txt) errors," \
+	       "$$(grep -c '^W:' $(PACKAGE_DIR)/lintian.txt) warnings"; \
+	done; exit $$failed
 
 # Benchmarks (never part of `make test`): the pipeline, then start-up.
 bench: bench-build
@@ -70,7 +85,7 @@ bench-build: deps
 	cmake --build $(BENCH_DIR) -j $(JOBS)
 
 clean:
-	rm -rf $(BUILD_DIR) $(ARMHF_BUILD_DIR) $(BENCH_DIR) build-asan build-tsan build-fuzz build-coverage
+	rm -rf $(BUILD_DIR) $(ARMHF_BUILD_DIR) $(BENCH_DIR) $(PACKAGE_DIR) build-asan build-tsan build-fuzz build-coverage
 
 # The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer.
 .PHONY: deps-harden test-asan test-tsan fuzz coverage
