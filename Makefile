@@ -25,7 +25,7 @@ PLATFORM_LOG_DIR := build-platform-log
 
 # The instrumented runs of make test (sanitizers, fuzzing, memcheck, the C
 # compiler as oracle) and make coverage need these as well.
-HARDEN_PACKAGES := clang libclang-rt-14-dev valgrind
+HARDEN_PACKAGES := clang libclang-rt-dev valgrind
 COVERAGE_PACKAGES := gcovr
 FUZZ_SECONDS ?= 30
 
