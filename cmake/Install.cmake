@@ -1,79 +1,48 @@
-# Install layout, the CMake package quillet::expr, quillet.pc, the man page
-# and the Debian package (make package).
+# Install layout, the CMake package quillet::expr, quillet.pc and the man
+# page. Under the prefix /usr the libraries go to lib/<multiarch triplet>
+# (GNUInstallDirs); debian/ splits the install into the Debian packages.
 #
-#   bin/quillet
-#   lib/libquillet_expr.a, lib/libquorlithpub.so (the stand-in only)
-#   include/quillet/CExprUtil.h, CCompiledExpr.h, quorlith.h (the stand-in only)
-#   lib/cmake/quillet/quilletConfig.cmake, lib/pkgconfig/quillet.pc
+#   bin/quillet                                   component quillet
 #   share/man/man1/quillet.1
+#   lib/libquillet_expr.a                         component dev
+#   include/quillet/CExprUtil.h, CCompiledExpr.h
+#   lib/cmake/quillet/, lib/pkgconfig/quillet.pc
+#   lib/libquorlithpub.so, include/quorlith.h     component quorlithpub (the stand-in only)
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 set(QUILLET_INCLUDEDIR ${CMAKE_INSTALL_INCLUDEDIR}/quillet)
 set(QUILLET_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/quillet)
 
-# The installed tree may be moved: programs find their libraries beside them.
-file(RELATIVE_PATH bin_to_lib /${CMAKE_INSTALL_BINDIR} /${CMAKE_INSTALL_LIBDIR})
-set_target_properties(quillet PROPERTIES INSTALL_RPATH "$ORIGIN/${bin_to_lib}")
+# No rpath: the installed tool finds the log library, the platform's or the
+# stand-in, through the loader's ordinary search path.
+install(TARGETS quillet RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT quillet)
+install(FILES man/quillet.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT quillet)
 
-install(TARGETS quillet RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 set_target_properties(quillet_expr PROPERTIES EXPORT_NAME expr)
 install(TARGETS quillet_expr EXPORT quilletTargets
-  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev
   INCLUDES DESTINATION ${QUILLET_INCLUDEDIR})
-install(FILES expr/CExprUtil.h expr/CCompiledExpr.h DESTINATION ${QUILLET_INCLUDEDIR})
+install(FILES expr/CExprUtil.h expr/CCompiledExpr.h DESTINATION ${QUILLET_INCLUDEDIR} COMPONENT dev)
+# Users of the library link the platform's logging library with it, found by
+# name wherever the system keeps it (quilletConfig.cmake defines the target).
+target_link_libraries(quillet_expr INTERFACE $<INSTALL_INTERFACE:quillet::quorlithpub>)
 
-# Users of the library link the platform's logging library with it: the
-# installed stand-in when it is the one in use, else libquorlithpub.so from
-# the target system's library path.
-if(QUILLET_PLATFORM_LOG_LIBRARY)
-  target_link_libraries(quillet_expr INTERFACE $<INSTALL_INTERFACE:quorlithpub>)
-else()
-  install(TARGETS quorlithpub EXPORT quilletTargets
-    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
-    INCLUDES DESTINATION ${QUILLET_INCLUDEDIR})
-  install(FILES platform/quorlith.h DESTINATION ${QUILLET_INCLUDEDIR})
-  target_link_libraries(quillet_expr INTERFACE $<INSTALL_INTERFACE:quillet::quorlithpub>)
+if(NOT QUILLET_PLATFORM_LOG_LIBRARY)
+  install(TARGETS quorlithpub LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT quorlithpub)
+  install(FILES platform/quorlith.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT quorlithpub)
 endif()
 
-install(EXPORT quilletTargets NAMESPACE quillet:: DESTINATION ${QUILLET_CMAKEDIR})
+install(EXPORT quilletTargets NAMESPACE quillet:: DESTINATION ${QUILLET_CMAKEDIR} COMPONENT dev)
 configure_package_config_file(cmake/quilletConfig.cmake.in
   ${CMAKE_CURRENT_BINARY_DIR}/quilletConfig.cmake INSTALL_DESTINATION ${QUILLET_CMAKEDIR})
 write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/quilletConfigVersion.cmake
   COMPATIBILITY SameMajorVersion)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/quilletConfig.cmake
-  ${CMAKE_CURRENT_BINARY_DIR}/quilletConfigVersion.cmake DESTINATION ${QUILLET_CMAKEDIR})
+  ${CMAKE_CURRENT_BINARY_DIR}/quilletConfigVersion.cmake DESTINATION ${QUILLET_CMAKEDIR} COMPONENT dev)
 
 # quillet.pc names its prefix relative to its own folder, so it stays valid
 # wherever the tree is installed or unpacked.
 file(RELATIVE_PATH pc_to_prefix /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
 string(REGEX REPLACE "/$" "" pc_to_prefix "${pc_to_prefix}")
 configure_file(cmake/quillet.pc.in ${CMAKE_CURRENT_BINARY_DIR}/quillet.pc @ONLY)
-install(FILES ${CMAKE_CURRENT_BINARY_DIR}/quillet.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
-
-install(FILES man/quillet.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-
-# Debian package; its version is the project's, as is the text of -v.
-set(CPACK_GENERATOR DEB)
-set(CPACK_PACKAGE_NAME quillet)
-set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_CONTACT "quillet developers <quillet@localhost>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "verifies and evaluates integer expression strings")
-set(CPACK_DEBIAN_PACKAGE_SECTION devel)
-set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-if(CMAKE_CROSSCOMPILING)
-  # dpkg-shlibdeps reads the host's dpkg database, which holds no package of
-  # the target. These are the packages of the libraries the binaries need,
-  # with the versions of the newest symbols they use (GLIBC_2.34, GCC_3.5,
-  # GLIBCXX_3.4.21; APR as the native package computes it); a tool linked
-  # with the static runtime needs only the C library.
-  if(QUILLET_STATIC_RUNTIME)
-    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34)")
-  else()
-    set(CPACK_DEBIAN_PACKAGE_DEPENDS
-        "libapr1 (>= 1.2.7), libc6 (>= 2.34), libgcc-s1 (>= 3.5), libstdc++6 (>= 5.2)")
-  endif()
-else()
-  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_LIBRARY_OUTPUT_DIRECTORY})
-endif()
-include(CPack)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/quillet.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT dev)

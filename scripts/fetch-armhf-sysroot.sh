@@ -18,7 +18,7 @@ packages=(libapr1-dev libgtest-dev libc6-dev libstdc++-12-dev libstdc++6 libgcc-
 mkdir -p "$sysroot"
 sysroot=$(cd "$sysroot" && pwd)
 stamp="$sysroot/.complete"
-if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "${packages[*]}" ]; then
+if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "${packages[*]}" ] && [ -f "$sysroot/DEBIAN/symbols" ]; then
     exit 0
 fi
 
@@ -95,6 +95,11 @@ debs=("$apt_dir"/cache/archives/*.deb)
 for deb in "${debs[@]}"; do
     dpkg-deb -x "$deb" "$sysroot"
 done
+# The C library's control files make the sysroot its package tree for
+# dpkg-shlibdeps (dpkg-shlibdeps -S DIR), which reads the versions of the
+# libc6 that an armhf binary needs from its symbols file.
+rm -rf "$sysroot/DEBIAN"
+dpkg-deb -e "$apt_dir"/cache/archives/libc6_*_armhf.deb "$sysroot/DEBIAN"
 
 # An absolute link such as usr/lib/arm-linux-gnueabihf/libuuid.so ->
 # /lib/arm-linux-gnueabihf/libuuid.so.1 would otherwise point into the host.
