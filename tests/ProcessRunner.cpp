@@ -1,10 +1,9 @@
 #include "ProcessRunner.h"
 
-#include <fcntl.h>
-#include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
+
+#include <cstdio>
 
 extern char **environ;
 
@@ -15,53 +14,35 @@ extern char **environ;
 #endif
 static const char *const kLauncher[] = {PROCESS_LAUNCHER nullptr};
 
+// All the child wrote to `file` (a file, not a pipe: no output size blocks the
+// child), whose shared offset its writes left at the end; `file` is closed.
+static std::string Drain(std::FILE *file)
+{
+    std::string text(static_cast<size_t>(std::ftell(file)), '\0');
+    std::rewind(file);
+    text.resize(std::fread(text.data(), 1, text.size(), file));
+    std::fclose(file);
+    return text;
+}
+
 ProcessResult RunProcess(const std::vector<std::string> &argv)
 {
-    ProcessResult result{-1, {}, {}};
-    int outPipe[2], errPipe[2];
-    if (pipe(outPipe) != 0 || pipe(errPipe) != 0)
-        return result;
+    std::FILE *out = std::tmpfile(), *err = std::tmpfile();
+    if (out == nullptr || err == nullptr)
+        return {-1, {}, {}};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
-    posix_spawn_file_actions_addclose(&actions, outPipe[0]);
-    posix_spawn_file_actions_addclose(&actions, errPipe[0]);
-
-    std::vector<char *> args;
-    for (const char *const *word = kLauncher; *word != nullptr; ++word)
-        args.push_back(const_cast<char *>(*word));
+    posix_spawn_file_actions_adddup2(&actions, fileno(out), 1);
+    posix_spawn_file_actions_adddup2(&actions, fileno(err), 2);
+    std::vector<const char *> args(std::begin(kLauncher), std::end(kLauncher) - 1);
     for (const std::string &arg : argv)
-        args.push_back(const_cast<char *>(arg.c_str()));
+        args.push_back(arg.c_str());
     args.push_back(nullptr);
     pid_t pid = -1;
-    const int spawned = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(outPipe[1]);
-    close(errPipe[1]);
-
-    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-    std::string *sinks[2] = {&result.out, &result.err};
-    int open = 2;
-    while (spawned == 0 && open > 0 && poll(fds, 2, -1) > 0) {
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || fds[i].revents == 0)
-                continue;
-            char buffer[4096];
-            const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
-            if (n > 0) {
-                sinks[i]->append(buffer, static_cast<size_t>(n));
-            } else {
-                fds[i].fd = -1;
-                --open;
-            }
-        }
-    }
-    close(outPipe[0]);
-    close(errPipe[0]);
     int wstatus = 0;
-    if (spawned == 0 && waitpid(pid, &wstatus, 0) == pid && WIFEXITED(wstatus))
-        result.status = WEXITSTATUS(wstatus);
-    return result;
+    char *const *words = const_cast<char *const *>(args.data());
+    const bool exited = posix_spawn(&pid, args[0], &actions, nullptr, words, environ) == 0 &&
+                        waitpid(pid, &wstatus, 0) == pid && WIFEXITED(wstatus);
+    posix_spawn_file_actions_destroy(&actions);
+    return {exited ? WEXITSTATUS(wstatus) : -1, Drain(out), Drain(err)};
 }
