@@ -15,15 +15,13 @@ constexpr int kFail = 20014;
 const std::string kUnmatched = "1 Invalid expression with un-matched operands \n";
 const std::string kDenominator = "1 Invalid expression with denominator 0 \n";
 
-// "status result" and the level and message of each record; `sites` gets
-// the file and line of each.
-std::string Outcome(int status, int32_t result, std::string &sites)
+// The status, then the level and message of each record; `sites` gets the
+// file and line of each.
+std::string Outcome(int status, std::string &sites)
 {
-    std::string text = std::to_string(status) + " " + std::to_string(result) + " ";
-    for (const LogRecord &record : TakeRecords()) {
-        text += std::to_string(record.level) + record.message;
-        sites += record.file + ":" + std::to_string(record.line) + " ";
-    }
+    std::string text = std::to_string(status) + " ";
+    for (const LogRecord &record : TakeRecords())
+        text += std::to_string(record.level) + record.message, sites += record.file + std::to_string(record.line);
     return text;
 }
 
@@ -34,12 +32,10 @@ void ExpectBoth(const TokenList &list, const VariableTable &table, int status, i
 {
     TokenList copy = list;
     int32_t value = 77, compiledValue = 77;
-    std::string sites, compiledSites;
-    const int got = CExprUtil::EvaluatePostfix(copy, table, value);
-    const std::string outcome = Outcome(got, value, sites);
-    EXPECT_EQ(outcome, std::to_string(status) + " " + std::to_string(result) + " " + messages);
-    const int compiled = CCompiledExpr(list).Evaluate(table, compiledValue);
-    EXPECT_EQ(Outcome(compiled, compiledValue, compiledSites) + compiledSites, outcome + sites);
+    std::string sites, compiledSites, outcome = Outcome(CExprUtil::EvaluatePostfix(copy, table, value), sites);
+    EXPECT_EQ(outcome + std::to_string(value), std::to_string(status) + " " + messages + std::to_string(result));
+    const std::string compiled = Outcome(CCompiledExpr(list).Evaluate(table, compiledValue), compiledSites);
+    EXPECT_EQ(compiled + std::to_string(compiledValue) + compiledSites, outcome + std::to_string(value) + sites);
 }
 
 TEST(SubstituteVariables, LooksUpLow16BitsOfTheSaturatedNumber)
@@ -109,13 +105,10 @@ TEST(Evaluation, BothEnginesComputeAndFailAlike)
         ExpectBoth(Parse(row.postfix), row.table, row.status, row.result, row.messages);
     }
     // Deeper than the engines' local stacks: 70 variables, then their sums.
-    TokenList sums;
+    TokenList sums(69, ExprToken("+", EAddSub));
     VariableTable table;
-    for (uint16_t number = 1; number <= 70; ++number) {
-        sums.emplace_back(std::to_string(number), EVariable);
-        table[number] = number;
-    }
-    sums.insert(sums.end(), 69, ExprToken("+", EAddSub));
+    for (uint16_t number = 70; number > 0; --number)
+        sums.emplace(sums.begin(), std::to_string(table[number] = number), EVariable);
     ExpectBoth(sums, table, 0, 70 * 71 / 2);
     ExpectBoth(sums, {{1, 1}}, kFail, 0, "1 fail to get value for variable(2) \n");
 }

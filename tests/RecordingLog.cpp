@@ -4,19 +4,16 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <utility>
 
 #include "ExprLog.h"
 
-namespace {
 // Per thread, so that concurrent tests each see only their own records.
-thread_local std::vector<LogRecord> gRecords;
-}  // namespace
+static thread_local std::vector<LogRecord> gRecords;
 
 std::vector<LogRecord> TakeRecords()
 {
-    std::vector<LogRecord> taken;
-    taken.swap(gRecords);
-    return taken;
+    return std::exchange(gRecords, {});
 }
 
 std::string TakeMessages()
@@ -24,8 +21,7 @@ std::string TakeMessages()
     std::string messages;
     for (const LogRecord &record : TakeRecords()) {
         EXPECT_EQ(record.levelName, record.level == 1 ? "EError" : "ETrace");
-        EXPECT_EQ(record.module, "ALARM_MANAGER");
-        EXPECT_EQ(record.file, "CExprUtil.cpp");
+        EXPECT_EQ(record.module + " " + record.file, "ALARM_MANAGER CExprUtil.cpp");
         messages += std::to_string(record.level) + record.message;
     }
     return messages;

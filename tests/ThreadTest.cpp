@@ -11,61 +11,51 @@ using namespace fernvault::alarm_manager;
 
 namespace {
 
-// Runs `work` on a new thread with a stack of `stackSize` bytes, and waits.
-template <typename Work>
-void RunOnThread(size_t stackSize, Work &work)
-{
-    pthread_attr_t attributes;
-    pthread_attr_init(&attributes);
-    pthread_attr_setstacksize(&attributes, stackSize);
-    pthread_t thread;
-    const auto start = [](void *arg) -> void * { return (*static_cast<Work *>(arg))(), nullptr; };
-    ASSERT_EQ(pthread_create(&thread, &attributes, start, &work), 0);
-    pthread_join(thread, nullptr);
-    pthread_attr_destroy(&attributes);
-}
-
-// Where the text goes wrong, its verdict, postfix list, both evaluations and
-// the records, as one text.
+// Where the text goes wrong, its verdict and list size, both evaluations
+// and the records, as one text.
 std::string Attempt(const std::string &text)
 {
     const ErrorLocation location = CExprUtil::LocateError(text.c_str());
     TokenList list;
-    std::string outcome = std::to_string(location.eReason) + "@" + std::to_string(location.offset);
-    outcome += " " + std::to_string(CExprUtil::VerifyExpression(list, text.c_str()));
-    outcome += " " + std::to_string(list.size());
-    const VariableTable table = {{1, 7}, {2, 0}};
+    const int verified = CExprUtil::VerifyExpression(list, text.c_str());
     int32_t value = 0, compiledValue = 0;
-    const int compiled = CCompiledExpr(list).Evaluate(table, compiledValue);
-    outcome += " " + std::to_string(compiled) + " " + std::to_string(compiledValue);
-    const int status = CExprUtil::EvaluatePostfix(list, table, value);
-    return outcome + " " + std::to_string(status) + " " + std::to_string(value) + TakeMessages();
-}
-
-std::string Repeat(const std::string &piece, size_t count)
-{
-    std::string text;
-    while (count-- > 0)
-        text += piece;
-    return text;
+    const int compiled = CCompiledExpr(list).Evaluate({{1, 7}, {2, 0}}, compiledValue);
+    const int evaluated = CExprUtil::EvaluatePostfix(list, {{1, 7}, {2, 0}}, value);
+    std::string outcome;
+    for (const int64_t part : {int64_t(location.eReason), int64_t(location.offset), int64_t(verified),
+                               int64_t(list.size()), int64_t(compiled), int64_t(compiledValue),
+                               int64_t(evaluated), int64_t(value)})
+        outcome += std::to_string(part) + " ";
+    return outcome + TakeMessages();
 }
 
 // Any depth runs in constant stack, even on a thread as small as an embedded
-// worker's: recursion per level of nesting would overflow it.
+// worker's (64 KiB): recursion per level of nesting would overflow it.
 TEST(SmallStack, MillionLevelsDeep)
 {
     const size_t deep = 1000000;
-    const std::string unclosed = Repeat("(", deep) + "1";
+    std::string chain;
+    for (size_t i = 0; i < deep; ++i)
+        chain += "1+(";
     const std::string rows[][2] = {
-        {unclosed + Repeat(")", deep), "0@0 0 1 0 1 0 1"},
-        {Repeat("1+(", deep) + "1" + Repeat(")", deep), "0@0 0 2000001 0 1000001 0 1000001"},
-        {unclosed, "7@1000001 20014 1000001 "},
+        {std::string(deep, '(') + "1" + std::string(deep, ')'), "0 0 0 1 0 1 0 1 "},
+        {chain + "1" + std::string(deep, ')'), "0 0 0 2000001 0 1000001 0 1000001 "},
+        {std::string(deep, '(') + "1", "7 1000001 20014 1000001 "},
     };
     for (const auto &[text, expected] : rows) {
-        std::string outcome;
-        auto work = [&text = text, &outcome] { outcome = Attempt(text); };
-        RunOnThread(64 * 1024, work);
-        EXPECT_EQ(outcome.substr(0, expected.size()), expected);
+        struct Job { const std::string &text; std::string outcome; } job{text, ""};
+        pthread_attr_t attributes;
+        pthread_attr_init(&attributes);
+        pthread_attr_setstacksize(&attributes, 64 * 1024);
+        pthread_t thread;
+        const auto run = [](void *arg) -> void * {
+            Job &job = *static_cast<Job *>(arg);
+            return job.outcome = Attempt(job.text), nullptr;
+        };
+        ASSERT_EQ(pthread_create(&thread, &attributes, run, &job), 0);
+        pthread_join(thread, nullptr);
+        pthread_attr_destroy(&attributes);
+        EXPECT_EQ(job.outcome.substr(0, expected.size()), expected);
     }
 }
 
