@@ -1,7 +1,8 @@
-// Arbitrary bytes as an expression into TokenAnalysis, SyntaxAnalysis,
-// VerifyExpression and LocateError: the verdict is 0 exactly when both steps
-// pass, LocateError says well formed exactly then and points where an
-// independent model points, and an accepted expression comes out in postfix.
+// Arbitrary bytes as an expression into every operation: the verdict is 0
+// exactly when both steps pass, LocateError says well formed exactly then and
+// points where an independent model points, an accepted expression comes out
+// in postfix, and both evaluation engines agree on any list of tokens.
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "Arithmetic.h"
+#include "CCompiledExpr.h"
 
 using namespace fernvault::alarm_manager;
 
@@ -63,6 +65,18 @@ ErrorLocation Model(const std::string &text)
     return Accepted(text) ? ErrorLocation{EWellFormed, 0} : ErrorLocation{EUnexpectedEnd, text.size()};
 }
 
+// EvaluatePostfix and the compiled form give the same status and result, a
+// failure being 20014 with the result 0.
+void ExpectEnginesAgree(const TokenList &list)
+{
+    static const VariableTable kTable = {{1, 7}, {2, 0}, {3, INT32_MIN}, {4, -1}};
+    TokenList copy = list;
+    int32_t value = 12345, compiledValue = 12345;
+    const int status = CExprUtil::EvaluatePostfix(copy, kTable, value);
+    REQUIRE(status == 0 || (status == 20014 && value == 0));
+    REQUIRE(CCompiledExpr(list).Evaluate(kTable, compiledValue) == status && compiledValue == value);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -71,6 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     TokenList infix, postfix{ExprToken("stale", ENumber)};
     const int lexed = CExprUtil::TokenAnalysis(infix, text.c_str());
     const int parsed = lexed == 0 ? CExprUtil::SyntaxAnalysis(infix) : lexed;
+    ExpectEnginesAgree(infix);
     REQUIRE((lexed == 0 || lexed == 20014) && (parsed == 0 || parsed == 20014));
     const int verified = CExprUtil::VerifyExpression(postfix, text.c_str());
     REQUIRE(verified == (parsed == 0 ? 0 : 20014));
@@ -85,6 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     if (verified != 0)
         return 0;
+    ExpectEnginesAgree(postfix);
 
     // The parentheses gone and nothing else, the operands in their order, and
     // a stack walk that finds two operands at every operator and ends at one.

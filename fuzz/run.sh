@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 build=$1 seconds=$2 failed=0
 declare -A pids
 mkdir -p "$build/findings"
-for target in verify evaluate log; do
+for target in verify log; do
     mkdir -p "$build/corpus/$target"
     dict=$([ $target = log ] || echo -dict=fuzz/expression.dict)  # expressions only
     "$build/bin/fuzz_$target" -max_total_time="$seconds" -max_len=4096 -timeout=10 $dict \
