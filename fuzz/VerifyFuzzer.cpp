@@ -102,22 +102,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return 0;
     ExpectEnginesAgree(postfix);
 
-    // The parentheses gone and nothing else, the operands in their order, and
-    // a stack walk that finds two operands at every operator and ends at one.
+    // The operands in their order, and a stack walk that finds two operands
+    // at every operator and ends at one: nothing else is left, no parenthesis.
     std::string infixOperands, postfixOperands;
-    size_t parentheses = 0, depth = 0;
-    for (const ExprToken &token : infix) {
-        parentheses += token.eTokenCode == ELeftParen || token.eTokenCode == ERightParen;
-        if (token.eTokenCode <= ENumber)
-            infixOperands += std::to_string(token.eTokenCode) + token.strToken + ' ';
-    }
-    REQUIRE(postfix.size() == infix.size() - parentheses);
+    size_t depth = 0;
+    for (const ExprToken &token : infix)
+        infixOperands += token.eTokenCode <= ENumber ? std::to_string(token.eTokenCode) + token.strToken + ' ' : "";
     for (const ExprToken &token : postfix) {
         const bool isOperator = IsBinaryOperator(token.eTokenCode);
-        REQUIRE(isOperator ? depth >= 2 : token.eTokenCode <= ENumber);
-        depth = isOperator ? depth - 1 : depth + 1;
-        if (!isOperator)
-            postfixOperands += std::to_string(token.eTokenCode) + token.strToken + ' ';
+        REQUIRE(isOperator ? depth-- >= 2 : token.eTokenCode <= ENumber && ++depth > 0);
+        postfixOperands += isOperator ? "" : std::to_string(token.eTokenCode) + token.strToken + ' ';
     }
     REQUIRE(depth == 1 && infixOperands == postfixOperands);
     return 0;
