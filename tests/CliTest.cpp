@@ -1,33 +1,16 @@
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
-#include "ProcessRunner.h"
+#include <cstdio>
+
+// Words put before every program: in a cross build the children are target
+// programs, run through the same emulator as the tests themselves.
+#ifndef PROCESS_LAUNCHER
+#define PROCESS_LAUNCHER
+#endif
 
 namespace {
-
-const std::string kUsage =
-    "quillet use as:\n\t quillet [-s ExpressionString] [-v][-h]\nParameters:\n"
-    "\t ExpressionString -- expression string which will be verified \n"
-    "\t-v for verify expression version.\n\t-h for help msg.\n"
-    "\t return 0 if expression is valid, otherwise invalid \n";
-const std::string kLengthError = "error input for expression string (len should in (0,100) )!\n";
-const std::string kExampleUsage = "usage: eval_expression EXPRESSION [NUMBER=VALUE]...\n";
-const std::string kBadVariable = "eval_expression: expected NUMBER=VALUE (0-65535 = 32-bit integer), got ";
-
-// Log records, their source line number written as '#' (see Normalised).
-const std::string kTrace = "[5 ETrace] ALARM_MANAGER CExprUtil.cpp:#: ";
-const std::string kError = "[1 EError] ALARM_MANAGER CExprUtil.cpp:#: ";
-const std::string kBadToken = kError + "Invalid token in expression string \n";
-const std::string kBadSyntax = kTrace + "token analysis success \n" + kError +
-                               "syntax analysis fail(eTokenCode = -1, eErrorCode = -1) \n";
-std::string Valid(const std::string &shown)
-{
-    return kTrace + "token analysis success \n" + kTrace + "syntax analysis success \n" + kTrace +
-           "Valid expression : " + shown + " \n";
-}
-std::string Invalid(const std::string &why, const std::string &shown)
-{
-    return why + kError + "Invalid expression : " + shown + " \n";
-}
 
 // `text` with the line number of every record replaced by '#', so that a
 // moved log call changes no test (a missing number stays missing).
@@ -41,6 +24,60 @@ std::string Normalised(std::string text)
     return text;
 }
 
+// All the child wrote to `file` (a file, not a pipe: no output size blocks the
+// child), whose shared offset its writes left at the end; `file` is closed.
+std::string Drain(std::FILE *file)
+{
+    std::string text(static_cast<size_t>(std::ftell(file)), '\0');
+    std::rewind(file);
+    text.resize(std::fread(text.data(), 1, text.size(), file));
+    std::fclose(file);
+    return text;
+}
+
+// Runs `argv` (argv[0] the program's path) without a shell and waits for it.
+// Status (-1 unless it exited normally), output and normalised records.
+std::tuple<int, std::string, std::string> RunChild(const std::vector<std::string> &argv)
+{
+    std::FILE *out = std::tmpfile(), *err = std::tmpfile();
+    std::vector<const char *> words = {PROCESS_LAUNCHER};
+    for (const std::string &arg : argv)
+        words.push_back(arg.c_str());
+    words.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(fileno(out), 1), dup2(fileno(err), 2);
+        execv(words[0], const_cast<char *const *>(words.data()));
+        _exit(127);
+    }
+    int wstatus = 0;
+    const bool exited = pid > 0 && waitpid(pid, &wstatus, 0) == pid && WIFEXITED(wstatus);
+    return {exited ? WEXITSTATUS(wstatus) : -1, Drain(out), Normalised(Drain(err))};
+}
+
+const std::string kUsage = "quillet use as:\n\t quillet [-s ExpressionString] [-v][-h]\nParameters:\n"
+                           "\t ExpressionString -- expression string which will be verified \n"
+                           "\t-v for verify expression version.\n\t-h for help msg.\n"
+                           "\t return 0 if expression is valid, otherwise invalid \n";
+const std::string kLengthError = "error input for expression string (len should in (0,100) )!\n";
+const std::string kExampleUsage = "usage: eval_expression EXPRESSION [NUMBER=VALUE]...\n";
+const std::string kBadVariable = "eval_expression: expected NUMBER=VALUE (0-65535 = 32-bit integer), got ";
+
+// Log records, their source line number written as '#' (see Normalised).
+const std::string kTrace = "[5 ETrace] ALARM_MANAGER CExprUtil.cpp:#: ";
+const std::string kError = "[1 EError] ALARM_MANAGER CExprUtil.cpp:#: ";
+const std::string kBadToken = kError + "Invalid token in expression string \n";
+const std::string kTokens = kTrace + "token analysis success \n";
+const std::string kBadSyntax = kTokens + kError + "syntax analysis fail(eTokenCode = -1, eErrorCode = -1) \n";
+std::string Valid(const std::string &shown)
+{
+    return kTokens + kTrace + "syntax analysis success \n" + kTrace + "Valid expression : " + shown + " \n";
+}
+std::string Invalid(const std::string &why, const std::string &shown)
+{
+    return why + kError + "Invalid expression : " + shown + " \n";
+}
+
 struct Row { std::vector<std::string> argv; int status; std::string out, err; };
 
 // Each program as a child, status, output and records compared whole. Catches wrong texts
@@ -50,8 +87,7 @@ struct Row { std::vector<std::string> argv; int status; std::string out, err; };
 TEST(ChildProcess, StatusesAndTexts)
 {
     const char *tool = BIN_DIR "/quillet", *example = BIN_DIR "/eval_expression";
-    const std::string full(99, '1'), guard = "{$2} != 0 && 100 / {$2} > 3";
-    const std::string sample = "({$1} + 25) * 3 >= 400 && {$2} % 7 == 0";
+    const std::string full(99, '1'), sample = "({$1} + 25) * 3 >= 400 && {$2} % 7 == 0";
     std::vector<Row> rows = {
         {{tool}, 46, kUsage, ""},
         {{tool, "-h"}, 0, kUsage, ""},
@@ -59,16 +95,14 @@ TEST(ChildProcess, StatusesAndTexts)
         {{tool, "-v"}, 0, std::string("Current version of ") + tool + " is 1.4.0.11 \n", ""},
         {{tool, "-s", full}, 0, "", Valid(full)},
         {{tool, "-s", full + "1"}, 255, kLengthError, ""},
-        {{tool, "-s", ""}, 255, kLengthError, ""},
         {{tool, "-s", "", "-h"}, 255, kLengthError, ""},
-        {{tool, "-s", "1+", "-s", "2"}, 0, "", Valid("2")},
+        {{tool, "-s", "1+", "-s", sample}, 0, "", Valid(sample)},
         {{tool, "-s", "1", "-s", ""}, 255, kLengthError, ""},
         {{tool, "x", "-s", "1"}, 46, kUsage, ""},
         {{tool, "-s", "1", "x"}, 0, "", Valid("1")},
         {{tool, "-s", "1", "-q"}, 46, kUsage, "quillet: illegal option -- q\n"},
         {{tool, "-s"}, 46, kUsage, "quillet: option requires an argument -- s\n"},
         {{tool, "-s1+2"}, 0, "", Valid("1+2")},
-        {{tool, "-s", "(1 + 2) * 3 >= {$4} && 5 != 6"}, 0, "", Valid("(1 + 2) * 3 >= {$4} && 5 != 6")},
         {{tool, "-s", "1+"}, 46, "", Invalid(kBadSyntax, "1+")},
         {{tool, "-s", "1\n+2\\"}, 46, "", Invalid(kBadToken, "1\\n+2\\\\")},
         {{tool, "-s", "%s%n"}, 46, "", Invalid(kBadToken, "%s%n")},
@@ -76,13 +110,9 @@ TEST(ChildProcess, StatusesAndTexts)
         {{BIN_DIR "/quillet_failing_apr_getopt_init", "-s", "1+2"}, 46, "\n Create getopt error \n", ""},
         {{example, sample, "1=120", "2=14"}, 0,
          "postfix: {$1} 25 + 3 * 400 >= {$2} 7 % 0 == &&\nvalue: 1\n", Valid(sample)},
-        {{example, guard, "2=0"}, 0, "postfix: {$2} 0 != 100 {$2} / 3 > &&\nvalue: 0\n", Valid(guard)},
         {{example, "{$1} - 1", "1=-2147483648"}, 0, "postfix: {$1} 1 -\nvalue: 2147483647\n", Valid("{$1} - 1")},
-        {{example, "5 / 0"}, 1, "postfix: 5 0 /\n",
-         Valid("5 / 0") + kError + "Invalid expression with denominator 0 \n"},
         {{example, "{$3}", "1=1"}, 1, "postfix: {$3}\n",
          Valid("{$3}") + kError + "fail to get value for variable(3) \n"},
-        {{example, "1 +"}, 1, "error at byte 3: unexpected end\n1 +\n   ^\n", Invalid(kBadSyntax, "1 +")},
         {{example, "(1 + ) * 2"}, 1, "error at byte 5: operand expected\n(1 + ) * 2\n     ^\n",
          Invalid(kBadSyntax, "(1 + ) * 2")},
         {{example, "1\t\x7f x"}, 1, "error at byte 1: invalid token\n1?? x\n ^\n", Invalid(kBadToken, "1\\t\\x7f x")},
@@ -94,10 +124,7 @@ TEST(ChildProcess, StatusesAndTexts)
         rows.push_back({{example, "1", variable}, 2, "", kBadVariable + variable + "\n" + kExampleUsage});
     for (const Row &row : rows) {
         SCOPED_TRACE(testing::PrintToString(row.argv));
-        const ProcessResult result = RunProcess(row.argv);
-        EXPECT_EQ(result.status, row.status);
-        EXPECT_EQ(result.out, row.out);
-        EXPECT_EQ(Normalised(result.err), row.err);
+        EXPECT_EQ(RunChild(row.argv), std::tie(row.status, row.out, row.err));
     }
 }
 
