@@ -35,6 +35,6 @@ extern "C" int quorlith_printf(int level, const char *levelName, const char *mod
     char message[1024];
     const int length = std::vsnprintf(message, sizeof message, format, args);
     va_end(args);
-    gRecords.push_back(LogRecord{level, levelName, module, format, file, line, message});
+    gRecords.push_back(LogRecord{level, levelName, module, file, line, message});
     return length;
 }

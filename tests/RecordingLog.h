@@ -1,5 +1,5 @@
-// Test double of the platform log function: records every call instead of
-// writing it, so tests assert on the records themselves.
+// Test double of the platform log function: it records each call, so tests
+// assert on the records themselves.
 #ifndef QUILLET_TESTS_RECORDINGLOG_H
 #define QUILLET_TESTS_RECORDINGLOG_H
 
@@ -8,16 +8,16 @@
 
 struct LogRecord {
     int level;
-    std::string levelName, module, format, file;
+    std::string levelName, module, file;
     int line;
     std::string message;  // the format with its arguments applied
 };
 
-// Records written by the calling thread since its last TakeRecords().
+// The calling thread's records since it last took them.
 std::vector<LogRecord> TakeRecords();
 
-// The level and message of each record taken ("5 token analysis success \n"),
-// after checking that each names its level, the module and the library's unit.
+// "5 token analysis success \n...": the level and message of each record
+// taken, each checked to name its level, the module and the library's unit.
 std::string TakeMessages();
 
 #endif  // QUILLET_TESTS_RECORDINGLOG_H
