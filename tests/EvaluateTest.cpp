@@ -28,37 +28,15 @@ std::string Outcome(int status, std::string &sites)
 // EvaluatePostfix on a copy of `list` gives `status`, `result` and the
 // records `messages`; the compiled form gives the very same, sites included.
 void ExpectBoth(const TokenList &list, const VariableTable &table, int status, int32_t result,
-                const std::string &messages = "")
+                const std::string &messages = "", const char *substituted = nullptr)
 {
     TokenList copy = list;
     int32_t value = 77, compiledValue = 77;
     std::string sites, compiledSites, outcome = Outcome(CExprUtil::EvaluatePostfix(copy, table, value), sites);
     EXPECT_EQ(outcome + std::to_string(value), std::to_string(status) + " " + messages + std::to_string(result));
+    EXPECT_EQ(Describe(copy, false), substituted ? substituted : Describe(copy, false));
     const std::string compiled = Outcome(CCompiledExpr(list).Evaluate(table, compiledValue), compiledSites);
     EXPECT_EQ(compiled + std::to_string(compiledValue) + compiledSites, outcome + std::to_string(value) + sites);
-}
-
-TEST(SubstituteVariables, LooksUpLow16BitsOfTheSaturatedNumber)
-{
-    const struct {
-        VariableTable table;
-        const char *before, *after, *missing;  // the variable text logged, or nullptr
-    } rows[] = {
-        {{}, "1/1 +/5 (/2", "1/1 +/5 (/2", nullptr},
-        {{{3, -12}, {65524, 4}}, "3/0 -12/0", "-12/0 4/0", nullptr},
-        {{{0, 5}}, "65536/0 /0 007/1", "5/0 5/0 007/1", nullptr},
-        {{{4464, 9}, {65535, 1}}, "70000/0 2147483647/0 99999999999/0", "9/0 1/0 1/0", nullptr},
-        {{{1, INT32_MAX}, {2, INT32_MIN}}, "1/0 2/0", "2147483647/0 -2147483648/0", nullptr},
-        {{{1, 10}}, "1/0 2/0 1/0", "10/0 2/0 1/0", "2"},
-    };
-    for (const auto &row : rows) {
-        SCOPED_TRACE(row.before);
-        TokenList list = Parse(row.before);
-        EXPECT_EQ(CExprUtil::SubstituteVariables(list, row.table), row.missing ? kFail : 0);
-        EXPECT_EQ(Describe(list), row.after);
-        EXPECT_EQ(TakeMessages(), row.missing ? std::string("1 fail to get value for variable(") +
-                                                    row.missing + ") \n" : "");
-    }
 }
 
 // Lists in Parse's form: 0 is a variable's code, 1 a number's, 4 to 12 operators.
@@ -70,7 +48,15 @@ TEST(Evaluation, BothEnginesComputeAndFailAlike)
         int status;
         int32_t result;
         std::string messages;
+        const char *substituted = nullptr;  // the list's texts afterwards, if not as before
     } rows[] = {
+        // Variables are the low 16 bits of their saturated number; the first
+        // missing one fails, the variables before it keep their values.
+        {"3/0 -12/0 +/5", {{3, -12}, {65524, 4}}, 0, -8, "", "-12 4 +"},
+        {"65536/0 /0 +/5 007/1 +/5", {{0, 5}}, 0, 17, "", "5 5 + 007 +"},
+        {"70000/0 2147483647/0 +/5 99999999999/0 +/5", {{4464, 9}, {65535, 1}}, 0, 11, "", "9 1 + 1 +"},
+        {"1/0 2/0 -/5", {{1, INT32_MAX}, {2, INT32_MIN}}, 0, -1, "", "2147483647 -2147483648 -"},
+        {"1/0 2/0 1/0 +/5 +/5", {{1, 10}}, kFail, 0, "1 fail to get value for variable(2) \n", "10 2 1 + +"},
         {"2147483647/1 1/1 +/5", {}, 0, INT32_MIN, ""}, {"65536/1 65536/1 */4", {}, 0, 0, ""},
         {"1/0 2/0 //4", {{1, -7}, {2, 2}}, 0, -3, ""}, {"7/1 1/0 %/4", {{1, -2}}, 0, 1, ""},
         {"1/1 2/1 </6 3/1 4/1 </6 &/8", {}, 0, 1, ""}, {"99999999999/1", {}, 0, INT32_MAX, ""},
@@ -79,7 +65,6 @@ TEST(Evaluation, BothEnginesComputeAndFailAlike)
         {"5/1 0/1 //4", {}, kFail, 0, kDenominator}, {"5/1 0/1 %/4 0/1 */4", {}, kFail, 0, kDenominator},
         {"1/1 +/5", {}, kFail, 0, kUnmatched}, {"+/5 1/1 2/1", {}, kFail, 0, kUnmatched},
         {"1/1 &&/11", {}, kFail, 0, kUnmatched},
-        {"1/0 2/0 +/5", {{1, 1}}, kFail, 0, "1 fail to get value for variable(2) \n"},
         {"", {}, kFail, 0, "1 Invalid expression without operand to be evaluated \n"},
         // && and || decide from their left operand as in C: a division by
         // zero the result does not need cannot fail; one it needs does.
@@ -94,7 +79,7 @@ TEST(Evaluation, BothEnginesComputeAndFailAlike)
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.postfix);
-        ExpectBoth(Parse(row.postfix), row.table, row.status, row.result, row.messages);
+        ExpectBoth(Parse(row.postfix), row.table, row.status, row.result, row.messages, row.substituted);
     }
     // Deeper than the engines' local stacks: 70 variables, then their sums.
     TokenList sums(69, ExprToken("+", EAddSub));
