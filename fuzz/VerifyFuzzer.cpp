@@ -29,16 +29,15 @@ bool Accepted(const std::string &text)
 // Length of the lexeme at text[i], 0 when none starts there.
 size_t LexemeLength(const std::string &text, size_t i)
 {
-    const size_t digits = text.find_first_not_of("0123456789", i) - i;
-    if (text.compare(i, 2, "{$") == 0) {
-        const size_t end = text.find_first_not_of("0123456789", i + 2);
-        return end < text.size() && text[end] == '}' ? end + 1 - i : 0;
-    }
+    const size_t digits = std::min(text.find_first_not_of("0123456789", i), text.size()) - i;
+    const size_t close = text.find_first_not_of("0123456789", i + 2);
+    if (text.compare(i, 2, "{$") == 0)
+        return close < text.size() && text[close] == '}' ? close + 1 - i : 0;
     for (const char *lexeme : {"&&", "||", "==", "!=", "<=", ">=", "%", "*", "/", "+", "-", "(", ")",
                                "^", "&", "|", "<", ">"})
         if (text.compare(i, std::strlen(lexeme), lexeme) == 0)
             return std::strlen(lexeme);
-    return i < text.size() && digits > 0 ? std::min(digits, text.size() - i) : 0;
+    return digits;
 }
 
 // The first byte that starts no lexeme, else the first token after which no
@@ -46,21 +45,19 @@ size_t LexemeLength(const std::string &text, size_t i)
 // the verifier, else the end. Any grammar error shows as EOperandExpected.
 ErrorLocation Model(const std::string &text)
 {
-    std::vector<std::pair<size_t, size_t>> tokens;  // first byte, length
-    for (size_t i = 0, length; i < text.size(); i += length) {
-        length = text[i] == ' ' ? 1 : LexemeLength(text, i);
-        if (length == 0)
+    std::vector<size_t> starts, ends;
+    for (size_t i = 0, length; i < text.size(); i += length)
+        if ((length = text[i] == ' ' ? 1 : LexemeLength(text, i)) == 0)
             return {EInvalidToken, i};
-        if (text[i] != ' ')
-            tokens.emplace_back(i, length);
-    }
-    for (size_t k = 0; k < tokens.size(); ++k) {
-        std::string bare = text.substr(0, tokens[k].first + tokens[k].second), operand = bare + " 1";
+        else if (text[i] != ' ')
+            starts.push_back(i), ends.push_back(i + length);
+    for (size_t k = 0; k < starts.size(); ++k) {
         bool completes = false;
-        for (size_t n = 0; !completes && n <= k + 1; ++n, bare += ')', operand += ')')
+        for (std::string bare = text.substr(0, ends[k]), operand = bare + " 1"; !completes && bare.size() <= ends[k] + k + 1;
+             bare += ')', operand += ')')
             completes = Accepted(bare) || Accepted(operand);
         if (!completes)
-            return {EOperandExpected, tokens[k].first};
+            return {EOperandExpected, starts[k]};
     }
     return Accepted(text) ? ErrorLocation{EWellFormed, 0} : ErrorLocation{EUnexpectedEnd, text.size()};
 }
