@@ -1,12 +1,10 @@
-// Arbitrary bytes as the message (its second half as the file name) into the stand-in log, writing to
-// a pipe: one line of at most 4096 bytes that decodes to the record, or to a prefix and the marker.
+// Any message (its second half also as the file): one line, at most 4096 bytes, decoding to the record or a prefix + marker.
 #include <sanitizer/common_interface_defs.h>
 #include <unistd.h>
 
 #include <clocale>
 #include <cstdint>
 #include <cstdlib>
-#include <cwchar>
 #include <string>
 
 #include "quorlith.h"
