@@ -1,0 +1,438 @@
+// The expression library's tests. Records are caught by a recording double
+// linked in place of the platform log library.
+#include <gtest/gtest.h>
+#include <pthread.h>
+
+#include <atomic>
+#include <climits>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <new>
+#include <set>
+#include <sstream>
+#include <thread>
+#include <utility>
+
+#include "CCompiledExpr.h"
+#include "ExprLog.h"
+
+using namespace fernvault::alarm_manager;
+
+// When positive, the allocation that brings it to 0 on this thread fails.
+thread_local int gAllocationsBeforeFailure = 0;
+
+void *operator new(std::size_t size)
+{
+    void *block = gAllocationsBeforeFailure > 0 && --gAllocationsBeforeFailure == 0
+                      ? nullptr : std::malloc(size > 0 ? size : 1);
+    return block ? block : throw std::bad_alloc();
+}
+// gcc's sanitizer builds cannot see that the blocks come from malloc.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+void operator delete(void *block) noexcept { std::free(block); }
+void operator delete(void *block, std::size_t) noexcept { std::free(block); }
+
+namespace {
+
+struct LogRecord {
+    int level;
+    std::string levelName, module, file;
+    int line;
+    std::string message;  // the format with its arguments applied
+};
+// Per thread, so that concurrent tests each see only their own records.
+thread_local std::vector<LogRecord> gRecords;
+
+// The calling thread's records since it last took them.
+std::vector<LogRecord> TakeRecords()
+{
+    return std::exchange(gRecords, {});
+}
+
+// "5 token analysis success \n...": the level and message of each record
+// taken, each checked to name its level, the module and the library's unit.
+std::string TakeMessages()
+{
+    std::string messages;
+    for (const LogRecord &record : TakeRecords()) {
+        EXPECT_EQ(record.levelName, record.level == 1 ? "EError" : "ETrace");
+        EXPECT_EQ(record.module + " " + record.file, "ALARM_MANAGER CExprUtil.cpp");
+        messages += std::to_string(record.level) + record.message;
+    }
+    return messages;
+}
+
+// Token lists as text: "1/1 +/5 2/1", each token's text and code, or
+// "1 + 2", the texts alone.
+std::string Describe(const TokenList &list, bool codes = true)
+{
+    std::string out;
+    for (const auto &token : list)
+        out += (out.empty() ? "" : " ") + token.strToken + (codes ? "/" + std::to_string(token.eTokenCode) : "");
+    return out;
+}
+
+TokenList Parse(const std::string &described)
+{
+    TokenList list;
+    std::istringstream items(described);
+    for (std::string item; items >> item;)
+        list.emplace_back(item.substr(0, item.rfind('/')), std::stoi(item.substr(item.rfind('/') + 1)));
+    return list;
+}
+
+
+constexpr int kFail = 20014;
+
+// Where the lexer gave up: each site logs from a line of its own.
+enum Site { kOk, kNoText, kEquality, kVariable, kCharacter };
+
+TEST(TokenAnalysis, TokensAndFailureSites)
+{
+    const struct {
+        const char *text;
+        Site site;
+        const char *tokens;  // Describe() of the list afterwards
+    } rows[] = {
+        {nullptr, kNoText, "stale/1"}, {"", kNoText, "stale/1"}, {"   ", kOk, ""},
+        {"-5 007", kOk, "-/5 5/1 007/1"}, {"%*/+-()^", kOk, "%/4 */4 //4 +/5 -/5 (/2 )/3 ^/9"},
+        {"< > <= >= == !=", kOk, "</6 >/6 <=/6 >=/6 ==/7 !=/7"},
+        {"&&&|||&|1&", kOk, "&&/11 &/8 ||/12 |/10 &/8 |/10 1/1 &/8"},
+        {"{$7}+{$}{$0099}", kOk, "7/0 +/5 /0 0099/0"}, {"1< =2", kEquality, "1/1 </6"},
+        {"!1", kEquality, ""}, {"1!", kEquality, "1/1"}, {"===", kEquality, "==/7"},
+        {"{$12", kVariable, ""}, {"{$1a}", kVariable, ""}, {"2*{$ 1}", kVariable, "2/1 */4"},
+        {"{12}", kCharacter, ""}, {"{", kCharacter, ""}, {"}", kCharacter, ""}, {"$1", kCharacter, ""},
+        {"1+a", kCharacter, "1/1 +/5"}, {"1\t+2", kCharacter, "1/1"}, {"0x1F", kCharacter, "0/1"},
+        {"1.5", kCharacter, "1/1"}, {"1 \x80", kCharacter, "1/1"},
+    };
+    std::map<Site, int> lines;
+    std::set<int> distinct;
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.text ? row.text : "null");
+        TokenList list = Parse("stale/1");
+        EXPECT_EQ(CExprUtil::TokenAnalysis(list, row.text), row.site == kOk ? 0 : kFail);
+        EXPECT_EQ(Describe(list), row.tokens);
+        const std::vector<LogRecord> records = TakeRecords();
+        ASSERT_EQ(records.size(), 1u);
+        EXPECT_EQ(std::to_string(records[0].level) + records[0].message,
+                  row.site == kOk       ? "5 token analysis success \n"
+                  : row.site == kNoText ? "1 Invalid expression string to be analysed \n"
+                                        : "1 Invalid token in expression string \n");
+        EXPECT_EQ(lines.emplace(row.site, records[0].line).first->second, records[0].line);
+        distinct.insert(records[0].line);
+    }
+    EXPECT_EQ(distinct.size(), lines.size());  // one line a site, none shared
+}
+
+// The syntax analysis runs on past errors and reports where it stopped;
+// LocateError points at the first error. Both judge alike: well formed
+// exactly when VerifyExpression returns 0, which then logs three records.
+TEST(VerifyExpression, JudgesReportsAndLocates)
+{
+    const struct {
+        const char *text;
+        const char *syntax;  // nullptr: accepted; "": the lexer fails
+        size_t offset;
+        ErrorReason reason;
+    } rows[] = {
+        {"1", nullptr, 0, EWellFormed}, {"(({$7}))", nullptr, 0, EWellFormed},
+        {" ((1)) && {$} || 3 ", nullptr, 0, EWellFormed},
+        {"(1 + 007) * 99999999999 - {$70000}", nullptr, 0, EWellFormed},
+        {nullptr, "", 0, ENullExpression}, {"", "", 0, EUnexpectedEnd},
+        {"   ", "-1, eErrorCode = -1", 3, EUnexpectedEnd}, {"1 +", "-1, eErrorCode = -1", 3, EUnexpectedEnd},
+        {"((1) ", "-1, eErrorCode = -1", 5, EUnexpectedEnd}, {"+ 1", "-1, eErrorCode = -1", 0, EOperandExpected},
+        {"1 + + 1", "-1, eErrorCode = -1", 4, EOperandExpected},
+        {"(1 + ) * 2", "-1, eErrorCode = -1", 5, EOperandExpected},
+        {"()", "-1, eErrorCode = -1", 1, EOperandExpected}, {"1 1", "1, eErrorCode = 0", 2, EOperatorExpected},
+        {"1 {$7}", "0, eErrorCode = 0", 2, EOperatorExpected}, {"1 (1)", "2, eErrorCode = 0", 2, EOperatorExpected},
+        {"(1 1)", "1, eErrorCode = -1", 3, EOperatorOrParenExpected},
+        {"(+ 1) 1", "1, eErrorCode = -1", 1, EOperandExpected},
+        {"((1) (", "2, eErrorCode = -1", 5, EOperatorOrParenExpected},
+        {"1)", "3, eErrorCode = 0", 1, EUnmatchedParen}, {") 1", "3, eErrorCode = -1", 0, EOperandExpected},
+        {"(1)) + (", "3, eErrorCode = 0", 3, EUnmatchedParen}, {"1 2 x", "", 4, EInvalidToken},
+        {"+ {$12", "", 2, EInvalidToken}, {"1 = 2", "", 2, EInvalidToken}, {"%s%n", "", 1, EInvalidToken},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.text ? row.text : "null");
+        const ErrorLocation location = CExprUtil::LocateError(row.text);
+        EXPECT_EQ(location.eReason, row.reason) << CExprUtil::ReasonText(location.eReason);
+        EXPECT_EQ(location.offset, row.offset) << CExprUtil::ReasonText(location.eReason);
+        EXPECT_EQ(TakeMessages(), "");
+        TokenList lexed, list = Parse("9/1 9/1");
+        CExprUtil::TokenAnalysis(lexed, row.text);
+        const std::string lexing = TakeMessages(), shown = row.text ? row.text : "NULL";
+        EXPECT_EQ(CExprUtil::VerifyExpression(list, row.text), row.syntax ? kFail : 0);
+        const std::string syntax = !row.syntax ? "5 syntax analysis success \n"
+                                   : *row.syntax ? std::string("1 syntax analysis fail(eTokenCode = ") + row.syntax + ") \n" : "";
+        EXPECT_EQ(TakeMessages(), lexing + syntax + (row.syntax ? "1 Invalid" : "5 Valid") + " expression : " + shown + " \n");
+        if (!syntax.empty() && row.syntax) {
+            EXPECT_EQ(Describe(list), Describe(lexed));  // left in infix order
+        }
+    }
+    EXPECT_STREQ(CExprUtil::ReasonText(EOperatorOrParenExpected), "operator or ')' expected");
+    EXPECT_STREQ(CExprUtil::ReasonText(static_cast<ErrorReason>(EUnexpectedEnd + 1)), "unknown reason");
+}
+
+// Every byte 1 to 255 at the start, middle and end of "1+2": valid exactly
+// for a digit or a blank; a byte the lexer takes fails the grammar instead;
+// the verdict names the text as given.
+TEST(VerifyExpression, EveryByteAnywhere)
+{
+    for (size_t at : {0, 1, 3}) {
+        for (int byte = 1; byte <= 255; ++byte) {
+            std::string text = "1+2";
+            text.insert(at, 1, static_cast<char>(byte));
+            SCOPED_TRACE(text);
+            const bool valid = (byte >= '0' && byte <= '9') || byte == ' ';
+            const bool lexes = valid || std::strchr("%*/+-()^&|<>", byte) != nullptr;
+            TokenList list;
+            EXPECT_EQ(CExprUtil::VerifyExpression(list, text.c_str()), valid ? 0 : kFail);
+            EXPECT_EQ(CExprUtil::LocateError(text.c_str()).eReason == EWellFormed, valid);
+            const std::string messages = TakeMessages(), verdict = (valid ? "5 Valid" : "1 Invalid") +
+                                                 std::string(" expression : ") + text + " \n";
+            EXPECT_EQ(messages.find(lexes ? "5 token analysis success \n" : "1 Invalid token in expression string \n"), 0u);
+            EXPECT_EQ(messages.substr(messages.size() - std::min(messages.size(), verdict.size())), verdict);
+        }
+    }
+}
+
+TEST(ConvertToPostfix, ResolvesPrecedenceAndParentheses)
+{
+    const std::pair<const char *, const char *> rows[] = {
+        {"1 + 2 * 3", "1 2 3 * +"}, {"(1 + 2) * 3", "1 2 + 3 *"}, {"1 - 2 - 3", "1 2 - 3 -"},
+        {"8 - 2 + 1", "8 2 - 1 +"}, {"8 / 4 % 2 * 1", "8 4 / 2 % 1 *"}, {"1 - (2 - 3)", "1 2 3 - -"},
+        {"2 * (3 + 4) * 5", "2 3 4 + * 5 *"}, {"1 < 2 == 3 != 4", "1 2 < 3 == 4 !="},
+        {"1 | 2 ^ 3 & 4 == 5", "1 2 3 4 5 == & ^ |"}, {"1 ^ 2 | 3 & 4", "1 2 ^ 3 4 & |"},
+        {"((1 + 2)) * ((3))", "1 2 + 3 *"},
+        {"1 + 2 && 3", "1 2 + 3 &&"}, {"1 || 2 && 3 | 4", "1 2 3 4 | && ||"},
+        {"(1 || 2) && 3", "1 2 || 3 &&"}, {"1 && 2 || 3", "1 2 && 3 ||"},
+    };
+    for (const auto &[infix, postfix] : rows) {
+        SCOPED_TRACE(infix);
+        TokenList list;
+        ASSERT_EQ(CExprUtil::VerifyExpression(list, infix), 0);
+        EXPECT_EQ(Describe(list, false), postfix);
+    }
+    for (int32_t code = ENoToken; code <= ELogicOr + 1; ++code)
+        EXPECT_EQ(IsOperator(code), code >= 4 && code <= 10) << code;
+    TokenList list;  // texts and codes pass unchanged
+    CExprUtil::VerifyExpression(list, "{$12} >= 1");
+    EXPECT_EQ(Describe(list), "12/0 1/1 >=/6");
+    TakeRecords();
+}
+
+// The conversion allocates before the first token moves, so a failed
+// allocation at any point leaves the list as it was; lists the syntax
+// analysis refuses still convert, never reading an empty stack.
+TEST(ConvertToPostfix, OddListsAndFailedAllocations)
+{
+    for (const auto &[infix, postfix] :
+         {std::pair{"(/2 1/1 +/5 22222222222222222222/1 )/3 */4 3/0", "1 22222222222222222222 + 3 *"},
+          {"1/1 )/3", "1"}, {")/3 1/1 +/5 2/1", "1 2 +"}, {"(/2 1/1 +/5 2/1", "1 2 + ("}, {"", ""}}) {
+        TokenList list = Parse(infix);
+        for (int failing = 1;; ++failing) {
+            gAllocationsBeforeFailure = failing;
+            try {
+                CExprUtil::ConvertToPostfix(list);
+                break;
+            } catch (const std::bad_alloc &) {
+                ASSERT_EQ(Describe(list), infix) << failing;
+            }
+        }
+        gAllocationsBeforeFailure = 0;
+        EXPECT_EQ(Describe(list, false), postfix) << infix;
+    }
+}
+
+
+const std::string kUnmatched = "1 Invalid expression with un-matched operands \n";
+const std::string kDenominator = "1 Invalid expression with denominator 0 \n";
+
+// The status, then the level and message of each record; `sites` gets the
+// file and line of each.
+std::string Outcome(int status, std::string &sites)
+{
+    std::string text = std::to_string(status) + " ";
+    for (const LogRecord &record : TakeRecords())
+        text += std::to_string(record.level) + record.message, sites += record.file + std::to_string(record.line);
+    return text;
+}
+
+// EvaluatePostfix on a copy of `list` gives `status`, `result` and the
+// records `messages`; the compiled form gives the very same, sites included.
+void ExpectBoth(const TokenList &list, const VariableTable &table, int status, int32_t result,
+                const std::string &messages = "", const char *substituted = nullptr)
+{
+    TokenList copy = list;
+    int32_t value = 77, compiledValue = 77;
+    std::string sites, compiledSites, outcome = Outcome(CExprUtil::EvaluatePostfix(copy, table, value), sites);
+    EXPECT_EQ(outcome + std::to_string(value), std::to_string(status) + " " + messages + std::to_string(result));
+    EXPECT_EQ(Describe(copy, false), substituted ? substituted : Describe(copy, false));
+    const std::string compiled = Outcome(CCompiledExpr(list).Evaluate(table, compiledValue), compiledSites);
+    EXPECT_EQ(compiled + std::to_string(compiledValue) + compiledSites, outcome + std::to_string(value) + sites);
+}
+
+// Lists in Parse's form: 0 is a variable's code, 1 a number's, 4 to 12 operators.
+TEST(Evaluation, BothEnginesComputeAndFailAlike)
+{
+    const struct {
+        const char *postfix;
+        VariableTable table;
+        int status;
+        int32_t result;
+        std::string messages;
+        const char *substituted = nullptr;  // the list's texts afterwards, if not as before
+    } rows[] = {
+        // Variables are the low 16 bits of their saturated number; the first
+        // missing one fails, the variables before it keep their values.
+        {"3/0 -12/0 +/5", {{3, -12}, {65524, 4}}, 0, -8, "", "-12 4 +"},
+        {"65536/0 /0 +/5 007/1 +/5", {{0, 5}}, 0, 17, "", "5 5 + 007 +"},
+        {"70000/0 2147483647/0 +/5 99999999999/0 +/5", {{4464, 9}, {65535, 1}}, 0, 11, "", "9 1 + 1 +"},
+        {"1/0 2/0 -/5", {{1, INT32_MAX}, {2, INT32_MIN}}, 0, -1, "", "2147483647 -2147483648 -"},
+        {"1/0 2/0 1/0 +/5 +/5", {{1, 10}}, kFail, 0, "1 fail to get value for variable(2) \n", "10 2 1 + +"},
+        {"2147483647/1 1/1 +/5", {}, 0, INT32_MIN, ""}, {"65536/1 65536/1 */4", {}, 0, 0, ""},
+        {"1/0 2/0 //4", {{1, -7}, {2, 2}}, 0, -3, ""}, {"7/1 1/0 %/4", {{1, -2}}, 0, 1, ""},
+        {"1/1 2/1 </6 3/1 4/1 </6 &/8", {}, 0, 1, ""}, {"99999999999/1", {}, 0, INT32_MAX, ""},
+        {"1/1 2/1", {}, 0, 2, ""}, {"(/2 1/1 +/5 )/3 -/5", {}, 0, 1, ""},
+        {"/1 4/1 +/5 x/13 -/5", {}, 0, 4, ""}, {"1/0 5/1 +/5", {{1, 10}}, 0, 15, ""},
+        {"5/1 0/1 //4", {}, kFail, 0, kDenominator}, {"5/1 0/1 %/4 0/1 */4", {}, kFail, 0, kDenominator},
+        {"1/1 +/5", {}, kFail, 0, kUnmatched}, {"+/5 1/1 2/1", {}, kFail, 0, kUnmatched},
+        {"1/1 &&/11", {}, kFail, 0, kUnmatched},
+        {"", {}, kFail, 0, "1 Invalid expression without operand to be evaluated \n"},
+        // && and || decide from their left operand as in C: a division by
+        // zero the result does not need cannot fail; one it needs does.
+        {"0/1 1/1 0/1 //4 &&/11", {}, 0, 0, ""}, {"1/1 5/1 0/1 %/4 ||/12", {}, 0, 1, ""},
+        {"0/1 1/1 0/1 //4 &&/11 4/1 2/1 //4 +/5", {}, 0, 2, ""},
+        {"1/1 0/1 &&/11 3/1 0/1 //4 0/1 &&/11 ||/12", {}, kFail, 0, kDenominator},
+        {"1/1 1/1 0/1 //4 &&/11", {}, kFail, 0, kDenominator},
+        {"0/1 1/1 0/1 //4 ||/12", {}, kFail, 0, kDenominator},
+        {"1/1 0/1 //4 0/1 &&/11", {}, kFail, 0, kDenominator},
+        {"1/1 0/1 //4 0/1 1/1 &&/11", {}, kFail, 0, kDenominator},
+        {"0/1 1/1 0/1 //4 &&/11 +/5", {}, kFail, 0, kUnmatched},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.postfix);
+        ExpectBoth(Parse(row.postfix), row.table, row.status, row.result, row.messages, row.substituted);
+    }
+    // Deeper than the engines' local stacks: 70 variables, then their sums.
+    TokenList sums(69, ExprToken("+", EAddSub));
+    VariableTable table;
+    for (uint16_t number = 70; number > 0; --number)
+        sums.emplace(sums.begin(), std::to_string(table[number] = number), EVariable);
+    ExpectBoth(sums, table, 0, 70 * 71 / 2);
+    ExpectBoth(sums, {{1, 1}}, kFail, 0, "1 fail to get value for variable(2) \n");
+}
+
+// Every operator on the 32-bit edges against 64-bit arithmetic: wrapping
+// sums, differences and products, truncating division, signed comparisons.
+TEST(Evaluation, OperatorsOnTheEdges)
+{
+    const int64_t edges[] = {INT32_MIN, INT32_MIN + 1, -7, -2, -1, 0, 1, 2, 7, INT32_MAX - 1, INT32_MAX};
+    const char *operators[] = {"*/4", "//4", "%/4", "+/5", "-/5", "</6", ">/6", "<=/6", ">=/6",
+                               "==/7", "!=/7", "&/8", "^/9", "|/10", "&&/11", "||/12"};
+    for (const char *op : operators) {
+        for (const int64_t a : edges) {
+            for (const int64_t b : edges) {
+                SCOPED_TRACE(std::to_string(a) + " " + op + " " + std::to_string(b));
+                const std::string o(op, std::strrchr(op, '/'));
+                const bool divides = o == "/" || o == "%";
+                const int64_t v = o == "*" ? a * b : o == "+" ? a + b : o == "-" ? a - b
+                    : divides ? (b == 0 ? 0 : b == -1 ? (o == "/" ? -a : 0) : o == "/" ? a / b : a % b)
+                    : o == "<" ? a < b : o == ">" ? a > b : o == "<=" ? a <= b : o == ">=" ? a >= b
+                    : o == "==" ? a == b : o == "!=" ? a != b : o == "&" ? (a & b) : o == "^" ? (a ^ b)
+                    : o == "|" ? (a | b) : o == "&&" ? (a && b) : (a || b);
+                const bool byZero = divides && b == 0;
+                ExpectBoth(Parse(std::string("1/0 2/0 ") + op), {{1, int32_t(a)}, {2, int32_t(b)}},
+                           byZero ? kFail : 0, byZero ? 0 : int32_t(uint32_t(v)),
+                           byZero ? kDenominator : "");
+            }
+        }
+    }
+}
+
+
+// Where the text goes wrong, its verdict and list size, both evaluations
+// and the records, as one text.
+std::string Attempt(const std::string &text)
+{
+    const ErrorLocation location = CExprUtil::LocateError(text.c_str());
+    TokenList list;
+    const int verified = CExprUtil::VerifyExpression(list, text.c_str());
+    int32_t value = 0, compiledValue = 0;
+    const int compiled = CCompiledExpr(list).Evaluate({{1, 7}, {2, 0}}, compiledValue);
+    const int evaluated = CExprUtil::EvaluatePostfix(list, {{1, 7}, {2, 0}}, value);
+    std::string outcome;
+    for (const int64_t part : {int64_t(location.eReason), int64_t(location.offset), int64_t(verified),
+                               int64_t(list.size()), int64_t(compiled), int64_t(compiledValue),
+                               int64_t(evaluated), int64_t(value)})
+        outcome += std::to_string(part) + " ";
+    return outcome + TakeMessages();
+}
+
+// Any depth runs in constant stack, even on a thread as small as an embedded
+// worker's (64 KiB): recursion per level of nesting would overflow it.
+TEST(SmallStack, MillionLevelsDeep)
+{
+    const size_t deep = 1000000;
+    std::string chain;
+    for (size_t i = 0; i < deep; ++i)
+        chain += "1+(";
+    const std::string rows[][2] = {
+        {std::string(deep, '(') + "1" + std::string(deep, ')'), "0 0 0 1 0 1 0 1 "},
+        {chain + "1" + std::string(deep, ')'), "0 0 0 2000001 0 1000001 0 1000001 "},
+        {std::string(deep, '(') + "1", "7 1000001 20014 1000001 "},
+    };
+    for (const auto &[text, expected] : rows) {
+        struct Job { const std::string &text; std::string outcome; } job{text, ""};
+        pthread_attr_t attributes;
+        pthread_attr_init(&attributes);
+        pthread_attr_setstacksize(&attributes, 64 * 1024);
+        pthread_t thread;
+        const auto run = [](void *arg) -> void * {
+            Job &job = *static_cast<Job *>(arg);
+            return job.outcome = Attempt(job.text), nullptr;
+        };
+        ASSERT_EQ(pthread_create(&thread, &attributes, run, &job), 0);
+        pthread_join(thread, nullptr);
+        pthread_attr_destroy(&attributes);
+        EXPECT_EQ(job.outcome.substr(0, expected.size()), expected);
+    }
+}
+
+// The operations keep no state, so threads working on different lists at
+// once must each get exactly what a lone caller gets, records included. A
+// shared buffer anywhere breaks this (ThreadSanitizer reports it too).
+TEST(Concurrency, ThreadsGetWhatALoneCallerGets)
+{
+    const char *texts[] = {"({$1} + 25) * 3 >= 400 && {$2} % 7 == 0", "{$2} != 0 && 100 / {$2} > 3",
+                           "1 || 5 % 0", "{$9} + 1", "((1 + 2) * 3) ^ 5", "1+", "a<=b", "(1 1)"};
+    std::atomic<int> mismatches{0};
+    std::vector<std::thread> threads;
+    for (const char *text : texts)
+        threads.emplace_back([&mismatches, text, expected = Attempt(text)] {
+            for (int round = 0; round < 300; ++round)
+                mismatches += Attempt(text) != expected;
+        });
+    for (std::thread &thread : threads)
+        thread.join();
+    EXPECT_EQ(mismatches, 0);
+}
+
+}  // namespace
+
+extern "C" int quorlith_printf(int level, const char *levelName, const char *module,
+                               const char *format, const char *file, int line, ...)
+{
+    va_list args;
+    va_start(args, line);
+    char message[1024];
+    const int length = std::vsnprintf(message, sizeof message, format, args);
+    va_end(args);
+    gRecords.push_back(LogRecord{level, levelName, module, file, line, message});
+    return length;
+}
