@@ -3,10 +3,7 @@
 // points where an independent model points, an accepted expression comes out
 // in postfix, and both evaluation engines agree on any list of tokens.
 #include <climits>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <string>
 #include <vector>
 
 #include "Arithmetic.h"

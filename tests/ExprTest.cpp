@@ -403,11 +403,10 @@ TEST(SmallStack, MillionLevelsDeep)
 // shared buffer anywhere breaks this (ThreadSanitizer reports it too).
 TEST(Concurrency, ThreadsGetWhatALoneCallerGets)
 {
-    const char *texts[] = {"({$1} + 25) * 3 >= 400 && {$2} % 7 == 0", "{$2} != 0 && 100 / {$2} > 3",
-                           "1 || 5 % 0", "{$9} + 1", "((1 + 2) * 3) ^ 5", "1+", "a<=b", "(1 1)"};
     std::atomic<int> mismatches{0};
     std::vector<std::thread> threads;
-    for (const char *text : texts)
+    for (const char *text : {"({$1} + 25) * 3 >= 400 && {$2} % 7 == 0", "{$2} != 0 && 100 / {$2} > 3",
+                             "1 || 5 % 0", "{$9} + 1", "((1 + 2) * 3) ^ 5", "1+", "a<=b", "(1 1)"})
         threads.emplace_back([&mismatches, text, expected = Attempt(text)] {
             for (int round = 0; round < 300; ++round)
                 mismatches += Attempt(text) != expected;
