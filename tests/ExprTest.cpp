@@ -360,12 +360,10 @@ std::string Attempt(const std::string &text)
     int32_t value = 0, compiledValue = 0;
     const int compiled = CCompiledExpr(list).Evaluate({{1, 7}, {2, 0}}, compiledValue);
     const int evaluated = CExprUtil::EvaluatePostfix(list, {{1, 7}, {2, 0}}, value);
-    std::string outcome;
-    for (const int64_t part : {int64_t(location.eReason), int64_t(location.offset), int64_t(verified),
-                               int64_t(list.size()), int64_t(compiled), int64_t(compiledValue),
-                               int64_t(evaluated), int64_t(value)})
-        outcome += std::to_string(part) + " ";
-    return outcome + TakeMessages();
+    std::ostringstream outcome;
+    outcome << location.eReason << " " << location.offset << " " << verified << " " << list.size() << " "
+            << compiled << " " << compiledValue << " " << evaluated << " " << value << " " << TakeMessages();
+    return outcome.str();
 }
 
 // Any depth runs in constant stack, even on a thread as small as an embedded
@@ -382,19 +380,19 @@ TEST(SmallStack, MillionLevelsDeep)
         {std::string(deep, '(') + "1", "7 1000001 20014 1000001 "},
     };
     for (const auto &[text, expected] : rows) {
-        struct Job { const std::string &text; std::string outcome; } job{text, ""};
+        std::pair<const std::string &, std::string> job{text, ""};  // text in, outcome out
         pthread_attr_t attributes;
         pthread_attr_init(&attributes);
         pthread_attr_setstacksize(&attributes, 64 * 1024);
         pthread_t thread;
         const auto run = [](void *arg) -> void * {
-            Job &job = *static_cast<Job *>(arg);
-            return job.outcome = Attempt(job.text), nullptr;
+            auto &job = *static_cast<std::pair<const std::string &, std::string> *>(arg);
+            return job.second = Attempt(job.first), nullptr;
         };
         ASSERT_EQ(pthread_create(&thread, &attributes, run, &job), 0);
         pthread_join(thread, nullptr);
         pthread_attr_destroy(&attributes);
-        EXPECT_EQ(job.outcome.substr(0, expected.size()), expected);
+        EXPECT_EQ(job.second.substr(0, expected.size()), expected);
     }
 }
 
