@@ -187,10 +187,10 @@ TEST(VerifyExpression, EveryByteAnywhere)
             TokenList list;
             EXPECT_EQ(CExprUtil::VerifyExpression(list, text.c_str()), valid ? 0 : kFail);
             EXPECT_EQ(CExprUtil::LocateError(text.c_str()).eReason == EWellFormed, valid);
-            const std::string messages = TakeMessages(), verdict = (valid ? "5 Valid" : "1 Invalid") +
-                                                 std::string(" expression : ") + text + " \n";
+            const std::string messages = TakeMessages();
             EXPECT_EQ(messages.find(lexes ? "5 token analysis success \n" : "1 Invalid token in expression string \n"), 0u);
-            EXPECT_EQ(messages.substr(messages.size() - std::min(messages.size(), verdict.size())), verdict);
+            const std::string verdict = std::string(valid ? "5 Valid" : "1 Invalid") + " expression : ";
+            EXPECT_EQ(messages.substr(messages.rfind(verdict)), verdict + text + " \n");
         }
     }
 }
@@ -327,9 +327,8 @@ TEST(Evaluation, BothEnginesComputeAndFailAlike)
 TEST(Evaluation, OperatorsOnTheEdges)
 {
     const int64_t edges[] = {INT32_MIN, INT32_MIN + 1, -7, -2, -1, 0, 1, 2, 7, INT32_MAX - 1, INT32_MAX};
-    const char *operators[] = {"*/4", "//4", "%/4", "+/5", "-/5", "</6", ">/6", "<=/6", ">=/6",
-                               "==/7", "!=/7", "&/8", "^/9", "|/10", "&&/11", "||/12"};
-    for (const char *op : operators) {
+    for (const char *op : {"*/4", "//4", "%/4", "+/5", "-/5", "</6", ">/6", "<=/6", ">=/6", "==/7", "!=/7",
+                           "&/8", "^/9", "|/10", "&&/11", "||/12"}) {
         for (const int64_t a : edges) {
             for (const int64_t b : edges) {
                 SCOPED_TRACE(std::to_string(a) + " " + op + " " + std::to_string(b));
@@ -342,8 +341,7 @@ TEST(Evaluation, OperatorsOnTheEdges)
                     : o == "|" ? (a | b) : o == "&&" ? (a && b) : (a || b);
                 const bool byZero = divides && b == 0;
                 ExpectBoth(Parse(std::string("1/0 2/0 ") + op), {{1, int32_t(a)}, {2, int32_t(b)}},
-                           byZero ? kFail : 0, byZero ? 0 : int32_t(uint32_t(v)),
-                           byZero ? kDenominator : "");
+                           byZero ? kFail : 0, byZero ? 0 : int32_t(uint32_t(v)), byZero ? kDenominator : "");
             }
         }
     }
