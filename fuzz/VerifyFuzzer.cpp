@@ -85,13 +85,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     REQUIRE(verified == (parsed == 0 ? 0 : 20014));
     const ErrorLocation location = CExprUtil::LocateError(text.c_str());
     REQUIRE((location.eReason == EWellFormed) == (verified == 0));
-    if (size <= 48) {  // the model is cubic
-        const ErrorLocation model = Model(text.c_str());
-        const ErrorReason reason = location.eReason;
-        REQUIRE(location.offset == model.offset);
-        REQUIRE((reason < EOperandExpected || reason == EUnexpectedEnd ? reason : EOperandExpected) ==
-                model.eReason);
-    }
+    const ErrorReason reason = location.eReason;  // as the model tells grammar errors apart
+    const ErrorReason kind = reason < EOperandExpected || reason == EUnexpectedEnd ? reason : EOperandExpected;
+    const ErrorLocation model = size <= 48 ? Model(text.c_str()) : location;  // the model is cubic
+    REQUIRE(location.offset == model.offset && kind == (size <= 48 ? model.eReason : kind));
     if (verified != 0)
         return 0;
     ExpectEnginesAgree(postfix);

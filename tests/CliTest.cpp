@@ -4,11 +4,6 @@
 
 #include <cstdio>
 
-// Words put before every program: in a cross build the children are target
-// programs, run through the same emulator as the tests themselves.
-#ifndef PROCESS_LAUNCHER
-#define PROCESS_LAUNCHER
-#endif
 
 namespace {
 
@@ -40,7 +35,7 @@ std::string Drain(std::FILE *file)
 std::tuple<int, std::string, std::string> RunChild(const std::vector<std::string> &argv)
 {
     std::FILE *out = std::tmpfile(), *err = std::tmpfile();
-    std::vector<const char *> words = {PROCESS_LAUNCHER};
+    std::vector<const char *> words = {PROCESS_LAUNCHER};  // a cross build's emulator, if any
     for (const std::string &arg : argv)
         words.push_back(arg.c_str());
     words.push_back(nullptr);
