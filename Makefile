@@ -23,8 +23,8 @@ PACKAGE_DIR := build-packages
 # make test against the stand-in installed into a scratch prefix.
 PLATFORM_LOG_DIR := build-platform-log
 
-# The instrumented runs of make test (sanitizers, fuzzing, memcheck, the C
-# compiler as oracle) and make coverage need these as well.
+# The instrumented runs of make test (sanitizers, fuzzing, memcheck) and
+# make coverage need these as well.
 HARDEN_PACKAGES := clang libclang-rt-dev valgrind
 COVERAGE_PACKAGES := gcovr
 FUZZ_SECONDS ?= 30
@@ -52,9 +52,8 @@ test: deps-harden build
 	@$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=10
 
 # Cross-builds for 32-bit ARM and runs every test under qemu-arm.
-# (clang: the differential test's C compiler.)
 build-armhf:
-	@scripts/ensure-packages.sh $(ARMHF_PACKAGES) clang
+	@scripts/ensure-packages.sh $(ARMHF_PACKAGES)
 	scripts/fetch-armhf-sysroot.sh $(ARMHF_SYSROOT)
 	cmake --preset armhf
 	cmake --build --preset armhf -j $(JOBS)
