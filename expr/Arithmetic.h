@@ -115,9 +115,8 @@ inline bool Apply(BinaryOp op, int32_t left, int32_t right, int32_t &value)
     case BinaryOp::EBitXor: value = Wrap(l ^ r); return true;
     case BinaryOp::EBitOr: value = Wrap(l | r); return true;
     case BinaryOp::ELogicAnd: value = left != 0 && right != 0; return true;
-    case BinaryOp::ELogicOr: value = left != 0 || right != 0; return true;
+    default: value = left != 0 || right != 0; return true;  // BinaryOp::ELogicOr
     }
-    return false;
 }
 
 // A value on an evaluation stack. It is poisoned when it stems from a
@@ -132,13 +131,13 @@ struct Operand {
 // the caller fails at once, or poisons the result if an && or || follows.
 inline bool Combine(BinaryOp op, Operand left, Operand right, Operand &value)
 {
-    value = Operand{0, false};
-    if (left.poisoned || (NeedsRightOperand(op, left.value) && right.poisoned))
-        value.poisoned = true;
-    else if (!NeedsRightOperand(op, left.value))
-        value.value = op == BinaryOp::ELogicOr;
-    else
+    const bool needsRight = NeedsRightOperand(op, left.value);
+    value.poisoned = left.poisoned || (needsRight && right.poisoned);
+    if (value.poisoned)
+        return true;  // its value is never read
+    if (needsRight)
         return Apply(op, left.value, right.value, value.value);
+    value.value = op == BinaryOp::ELogicOr;
     return true;
 }
 

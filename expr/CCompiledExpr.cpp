@@ -1,6 +1,5 @@
 #include "CCompiledExpr.h"
 
-#include <algorithm>
 #include <map>
 
 #include "Evaluation.h"
@@ -43,20 +42,16 @@ private:
 
 CCompiledExpr::CCompiledExpr(const TokenList &postfix) : lastLogic_(postfix.size())
 {
-    program_.reserve(postfix.size());
     std::map<uint16_t, int32_t> slots;
-    size_t depth = 0;
     for (size_t i = 0; i < postfix.size(); ++i) {
         const ExprToken &token = postfix[i];
         if (IsBinaryOperator(token.eTokenCode)) {
             if (token.eTokenCode == ELogicAnd || token.eTokenCode == ELogicOr)
                 lastLogic_ = i;
-            depth -= depth > 1;
             program_.push_back(Instruction{
                 static_cast<uint8_t>(kFirstOperator + static_cast<uint8_t>(OperatorOf(token))), 0});
             continue;
         }
-        maxDepth_ = std::max(maxDepth_, ++depth);
         if (token.eTokenCode != EVariable) {
             program_.push_back(Instruction{kPushValue, ReadInt32(token.strToken.c_str())});
             continue;
@@ -87,8 +82,7 @@ int CCompiledExpr::Evaluate(const VariableTable &table, int32_t &result) const
             return evaluation::MissingVariableFailure(variableTexts_[slot].c_str());
         variables[slot] = entry->second;
     }
-    return evaluation::RunWithStack(Program(program_, variables, lastLogic_), maxDepth_,
-                                    result);
+    return evaluation::RunWithStack(Program(program_, variables, lastLogic_), result);
 }
 
 }  // namespace fernvault::alarm_manager

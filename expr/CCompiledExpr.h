@@ -45,8 +45,7 @@ private:
     // the text of that first token, which a missing variable's record shows.
     std::vector<uint16_t> variableNumbers_;
     std::vector<std::string> variableTexts_;
-    size_t maxDepth_ = 0;   // most values the program ever holds at once
-    size_t lastLogic_ = 0;  // index of the last && or ||, or the list's size
+    size_t lastLogic_;  // index of the last && or ||, or the list's size
 };
 
 }  // namespace fernvault::alarm_manager

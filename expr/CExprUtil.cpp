@@ -57,14 +57,14 @@ Scan ReadVariable(std::string_view text, size_t &i, Lexeme &lexeme)
 
 // Skips the blanks at `i` and reads the lexeme after them, moving `i` past
 // it. EEnd when only blanks were left; on a failure `i` is the first byte of
-// the lexeme that starts no valid token.
+// the lexeme that starts no valid token. `text` is followed by a NUL.
 Scan ReadLexeme(std::string_view text, size_t &i, Lexeme &lexeme)
 {
     while (i < text.size() && text[i] == ' ')
         ++i;
     if (i == text.size())
         return Scan::EEnd;
-    const char next = i + 1 < text.size() ? text[i + 1] : '\0';
+    const char next = text.data()[i + 1];  // the NUL after the last byte
     switch (text[i]) {
     case '%': case '*': case '/': return Take(lexeme, i, 1, EMulDivMod);
     case '+': case '-': return Take(lexeme, i, 1, EAddSub);
@@ -103,7 +103,6 @@ int CExprUtil::TokenAnalysis(TokenList &list, const char *expression)
     }
     list.clear();
     const std::string_view text(expression);
-    list.reserve(text.size() / 2 + 1);
     Lexeme lexeme;
     size_t i = 0;
     Scan scan;
@@ -405,8 +404,7 @@ int CExprUtil::EvaluatePostfix(TokenList &list, const VariableTable &table, int3
         return evaluation::EmptyListFailure();
     if (SubstituteVariables(list, table) != 0)
         return APR_EGENERAL;
-    // No list needs more stack than it has tokens.
-    return evaluation::RunWithStack(TokenProgram(list), list.size(), result);
+    return evaluation::RunWithStack(TokenProgram(list), result);
 }
 
 }  // namespace fernvault::alarm_manager

@@ -6,8 +6,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
-#include <vector>
 
 #include "Arithmetic.h"
 
@@ -71,16 +71,16 @@ int Run(const Program &program, Operand *stack, int32_t &result)
     return 0;
 }
 
-// Run with a stack for up to `maxDepth` values: on the call stack when it
-// is small, else on the heap. `program` must not be empty.
+// Run with a stack for as many values as `program` has steps, which no
+// program can exceed: on the call stack when that is small, else on the
+// heap (not initialised, so only the pages in use are touched). `program`
+// must not be empty.
 template <typename Program>
-int RunWithStack(const Program &program, size_t maxDepth, int32_t &result)
+int RunWithStack(const Program &program, int32_t &result)
 {
     Operand local[kLocalValues];
-    std::vector<Operand> heap;
-    if (maxDepth > kLocalValues)
-        heap.resize(maxDepth);
-    return Run(program, heap.empty() ? local : heap.data(), result);
+    const std::unique_ptr<Operand[]> heap(program.size() > kLocalValues ? new Operand[program.size()] : nullptr);
+    return Run(program, heap ? heap.get() : local, result);
 }
 
 }  // namespace fernvault::alarm_manager::evaluation

@@ -247,8 +247,7 @@ TEST(ConvertToPostfix, OddListsAndFailedAllocations)
 const std::string kUnmatched = "1 Invalid expression with un-matched operands \n";
 const std::string kDenominator = "1 Invalid expression with denominator 0 \n";
 
-// The status, then the level and message of each record; `sites` gets the
-// file and line of each.
+// The status, the level and message of each record; `sites` gets their places.
 std::string Outcome(int status, std::string &sites)
 {
     std::string text = std::to_string(status) + " ";
@@ -294,7 +293,7 @@ TEST(Evaluation, BothEnginesComputeAndFailAlike)
         {"1/1 2/1 </6 3/1 4/1 </6 &/8", {}, 0, 1, ""}, {"99999999999/1", {}, 0, INT32_MAX, ""},
         {"1/1 2/1", {}, 0, 2, ""}, {"(/2 1/1 +/5 )/3 -/5", {}, 0, 1, ""},
         {"/1 4/1 +/5 x/13 -/5", {}, 0, 4, ""}, {"1/0 5/1 +/5", {{1, 10}}, 0, 15, ""},
-        {"5/1 0/1 //4", {}, kFail, 0, kDenominator}, {"5/1 0/1 %/4 0/1 */4", {}, kFail, 0, kDenominator},
+        {"5/1 0/1 //4 +/5", {}, kFail, 0, kDenominator}, {"5/1 0/1 %/4 0/1 */4", {}, kFail, 0, kDenominator},
         {"1/1 +/5", {}, kFail, 0, kUnmatched}, {"+/5 1/1 2/1", {}, kFail, 0, kUnmatched},
         {"1/1 &&/11", {}, kFail, 0, kUnmatched},
         {"", {}, kFail, 0, "1 Invalid expression without operand to be evaluated \n"},
@@ -319,6 +318,8 @@ TEST(Evaluation, BothEnginesComputeAndFailAlike)
     for (uint16_t number = 70; number > 0; --number)
         sums.emplace(sums.begin(), std::to_string(table[number] = number), EVariable);
     ExpectBoth(sums, table, 0, 70 * 71 / 2);
+    // Texts are read as strtol reads them: blanks and one sign before the digits.
+    ExpectBoth({{"\t\v\r -7", ENumber}, {"+3x", ENumber}, {"-", EAddSub}}, {}, 0, -10);
     ExpectBoth(sums, {{1, 1}}, kFail, 0, "1 fail to get value for variable(2) \n");
 }
 
@@ -348,8 +349,7 @@ TEST(Evaluation, OperatorsOnTheEdges)
 }
 
 
-// Where the text goes wrong, its verdict and list size, both evaluations
-// and the records, as one text.
+// Where the text goes wrong, verdict, list size, both evaluations, records.
 std::string Attempt(const std::string &text)
 {
     const ErrorLocation location = CExprUtil::LocateError(text.c_str());
@@ -394,9 +394,8 @@ TEST(SmallStack, MillionLevelsDeep)
     }
 }
 
-// The operations keep no state, so threads working on different lists at
-// once must each get exactly what a lone caller gets, records included. A
-// shared buffer anywhere breaks this (ThreadSanitizer reports it too).
+// The operations keep no state: threads at once must each get what a lone caller
+// gets, records included. A shared buffer breaks this (ThreadSanitizer reports it too).
 TEST(Concurrency, ThreadsGetWhatALoneCallerGets)
 {
     std::atomic<int> mismatches{0};
