@@ -103,6 +103,7 @@ int CExprUtil::TokenAnalysis(TokenList &list, const char *expression)
     }
     list.clear();
     const std::string_view text(expression);
+    list.reserve(text.size() / 2 + 1);  // room for most texts: a fresh list grows once
     Lexeme lexeme;
     size_t i = 0;
     Scan scan;
