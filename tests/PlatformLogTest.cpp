@@ -53,6 +53,7 @@ TEST(PlatformLog, EscapesEachByteThatIsNoPrintableCharacterAndCutsAt4096Bytes)
     struct Row { std::string message, record; int line = 7, level = 1; const char *name = "E", *module = "M", *file = "f"; };
     const Row rows[] = {
         {" a\nb\t\r\\ %s \n", p + " a\\nb\\t\\r\\\\ %s "},
+        {"\n", p},  // a message that is only its final newline
         {"\x01\x1f\x7f~\n\n", "[1 E] M f:2147483647:\\x01\\x1f\\x7f~\\n", INT_MAX},
         {"\u0080\u009f|\u00a0\u07ff\u0800\u2028\uffff", p + "\\xc2\\x80\\xc2\\x9f|\u00a0\u07ff\u0800\u2028\uffff"},
         {"\ud7ff\xed\xa0\x80\xed\xbf\xbf\ue000\U00010000", p + "\ud7ff\\xed\\xa0\\x80\\xed\\xbf\\xbf\ue000\U00010000"},
