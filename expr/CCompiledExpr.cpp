@@ -72,10 +72,8 @@ int CCompiledExpr::Evaluate(const VariableTable &table, int32_t &result) const
     if (program_.empty())
         return evaluation::EmptyListFailure();
     int32_t local[evaluation::kLocalValues];
-    std::vector<int32_t> heap;
-    if (variableNumbers_.size() > evaluation::kLocalValues)
-        heap.resize(variableNumbers_.size());
-    int32_t *variables = heap.empty() ? local : heap.data();
+    const evaluation::ValueBuffer<int32_t> buffer(local, variableNumbers_.size());
+    int32_t *variables = buffer.data();
     for (size_t slot = 0; slot < variableNumbers_.size(); ++slot) {
         const auto entry = table.find(variableNumbers_[slot]);
         if (entry == table.end())

@@ -20,8 +20,25 @@ int MissingVariableFailure(const char *variableText);
 int UnmatchedOperandsFailure();
 int DenominatorFailure();
 
-// Stacks up to this many values live on the call stack; deeper ones on the heap.
+// Buffers of up to this many values live on the call stack; larger ones on the heap.
 constexpr size_t kLocalValues = 64;
+
+// Room for `count` values of T: the caller's `local` array when they fit,
+// else a heap block this object owns (not initialised, so only the pages in
+// use are touched).
+template <typename T>
+class ValueBuffer {
+public:
+    ValueBuffer(T (&local)[kLocalValues], size_t count)
+        : heap_(count > kLocalValues ? new T[count] : nullptr), data_(heap_ ? heap_.get() : local)
+    {
+    }
+    T *data() const { return data_; }
+
+private:
+    std::unique_ptr<T[]> heap_;
+    T *data_;
+};
 
 // Pops right, then left; false, with the stack as it was, below two values.
 inline bool PopOperands(const Operand *stack, size_t &depth, Operand &right, Operand &left)
@@ -72,15 +89,13 @@ int Run(const Program &program, Operand *stack, int32_t &result)
 }
 
 // Run with a stack for as many values as `program` has steps, which no
-// program can exceed: on the call stack when that is small, else on the
-// heap (not initialised, so only the pages in use are touched). `program`
-// must not be empty.
+// program can exceed. `program` must not be empty.
 template <typename Program>
 int RunWithStack(const Program &program, int32_t &result)
 {
     Operand local[kLocalValues];
-    const std::unique_ptr<Operand[]> heap(program.size() > kLocalValues ? new Operand[program.size()] : nullptr);
-    return Run(program, heap ? heap.get() : local, result);
+    const ValueBuffer<Operand> stack(local, program.size());
+    return Run(program, stack.data(), result);
 }
 
 }  // namespace fernvault::alarm_manager::evaluation
