@@ -8,8 +8,25 @@ namespace {
 
 // The operators in order of precedence, tightest first.
 enum Opcode : uint8_t {
-    kPushValue, kPushVariable, kMul, kDiv, kMod, kAdd, kSub, kGreater, kLess, kGreaterEqual,
-    kLessEqual, kEqual, kNotEqual, kBitAnd, kBitXor, kBitOr, kLogicAnd, kLogicOr, kParen,
+    kPushValue,
+    kPushVariable,
+    kMul,
+    kDiv,
+    kMod,
+    kAdd,
+    kSub,
+    kGreater,
+    kLess,
+    kGreaterEqual,
+    kLessEqual,
+    kEqual,
+    kNotEqual,
+    kBitAnd,
+    kBitXor,
+    kBitOr,
+    kLogicAnd,
+    kLogicOr,
+    kParen,
 };
 // Precedence of each operator from kMul on; a smaller rank binds tighter.
 constexpr uint8_t kRank[] = {0, 0, 0, 1, 1, 2, 2, 2, 2, 3, 3, 4, 5, 6, 7, 8};
@@ -21,7 +38,10 @@ constexpr uint32_t kMaxNesting = 1024;  // deepest nesting the reference handles
 constexpr size_t kOperatorStack = (kMaxNesting + 1) * 10;
 constexpr size_t kValueStack = 16384;
 
-constexpr bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+constexpr bool IsDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
 
 // Reads an operator lexeme at `p`; nullptr when there is none.
 const char *ReadOperator(const char *p, uint8_t &op)
@@ -89,7 +109,8 @@ bool ReferenceCompile(const char *p, ReferenceProgram &program)
     };
     // Emits the waiting operators down to a "(" or one that binds looser than `rank`.
     const auto flush = [&](uint8_t rank) {
-        for (uint8_t top; waitingCount > 0 && (top = waiting[waitingCount - 1]) != kParen && kRank[top - kMul] <= rank;)
+        for (uint8_t top;
+             waitingCount > 0 && (top = waiting[waitingCount - 1]) != kParen && kRank[top - kMul] <= rank;)
             emit(waiting[--waitingCount], 0);
     };
     program.code.clear();
@@ -111,7 +132,8 @@ bool ReferenceCompile(const char *p, ReferenceProgram &program)
                 return false;
             uint64_t magnitude = 0;
             for (; IsDigit(*p); ++p)
-                magnitude = std::min<uint64_t>(magnitude * 10u + static_cast<uint64_t>(*p - '0'), 0x7FFFFFFFu);
+                magnitude =
+                    std::min<uint64_t>(magnitude * 10u + static_cast<uint64_t>(*p - '0'), 0x7FFFFFFFu);
             if (variable && *p++ != '}')
                 return false;
             const auto value = static_cast<int32_t>(variable ? magnitude & 0xFFFFu : magnitude);
@@ -135,8 +157,8 @@ bool ReferenceCompile(const char *p, ReferenceProgram &program)
     return false;
 }
 
-bool ReferenceEvaluate(const ReferenceProgram &program, const fernvault::alarm_manager::VariableTable &table,
-                       int32_t &result)
+bool ReferenceEvaluate(
+    const ReferenceProgram &program, const fernvault::alarm_manager::VariableTable &table, int32_t &result)
 {
     int32_t stack[kValueStack];
     if (program.code.empty() || program.maxDepth > kValueStack)

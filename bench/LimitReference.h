@@ -27,8 +27,8 @@ bool ReferenceCompile(const char *text, ReferenceProgram &program);
 
 // Computes `program` eagerly (no short-circuit), each variable looked up in
 // `table` where it is used; false for a missing variable, a zero denominator or too deep a program.
-bool ReferenceEvaluate(const ReferenceProgram &program, const fernvault::alarm_manager::VariableTable &table,
-                       int32_t &result);
+bool ReferenceEvaluate(
+    const ReferenceProgram &program, const fernvault::alarm_manager::VariableTable &table, int32_t &result);
 
 }  // namespace quillet_bench
 

@@ -26,8 +26,12 @@ constexpr char kExpression[] =
 constexpr char kMuExpression[] =
     "(((a + 25) * 3 >= 400) && (xor(((b % 7 == 0) || (c / 4 > 12)) & 255, 1) | 4)) || (d * 16 - c != 70)";
 
-const VariableTable kTables[] = {{{1, 120}, {2, 14}, {3, 50}, {12, 5}}, {{1, 100}, {2, 13}, {3, 20}, {12, 5}},
-                                 {{1, 100}, {2, 13}, {3, 10}, {12, 5}}, {{1, -30}, {2, -14}, {3, -9}, {12, -2}}};
+const VariableTable kTables[] = {
+    {{1, 120}, {2, 14}, {3, 50}, {12, 5}},
+    {{1, 100}, {2, 13}, {3, 20}, {12, 5}},
+    {{1, 100}, {2, 13}, {3, 10}, {12, 5}},
+    {{1, -30}, {2, -14}, {3, -9}, {12, -2}},
+};
 const VariableTable &kTimedTable = kTables[2];
 
 struct Input {
@@ -59,15 +63,20 @@ const std::vector<Input> kInputs = [] {
 // muParser with the four variables bound to `table` and xor defined. It
 // holds the addresses of its own members, so it stays where it was made.
 struct MuParser {
-    explicit MuParser(const VariableTable &table) : a(table.at(1)), b(table.at(2)), c(table.at(3)), d(table.at(12))
+    explicit MuParser(const VariableTable &table)
+        : a(table.at(1))
+        , b(table.at(2))
+        , c(table.at(3))
+        , d(table.at(12))
     {
         parser.DefineVar("a", &a);
         parser.DefineVar("b", &b);
         parser.DefineVar("c", &c);
         parser.DefineVar("d", &d);
-        parser.DefineFun("xor", +[](mu::value_type l, mu::value_type r) -> mu::value_type {
-            return static_cast<int>(l) ^ static_cast<int>(r);
-        });
+        parser.DefineFun(
+            "xor", +[](mu::value_type l, mu::value_type r) -> mu::value_type {
+                return static_cast<int>(l) ^ static_cast<int>(r);
+            });
         parser.SetExpr(kMuExpression);
     }
     MuParser(const MuParser &) = delete;
@@ -89,13 +98,13 @@ bool ValuesAgree()
             int32_t road = 0, compiled = 0, reference = 0;
             const auto mu = withMu ? static_cast<int32_t>(MuParser(table).parser.Eval()) : 0;
             const bool same = CExprUtil::VerifyExpression(list, text) == 0 &&
-                              CCompiledExpr(list).Evaluate(table, compiled) == 0 &&
-                              CExprUtil::EvaluatePostfix(list, table, road) == 0 && ReferenceCompile(text, program) &&
-                              ReferenceEvaluate(program, table, reference) && road == compiled &&
-                              road == reference && (!withMu || mu == road);
+                CCompiledExpr(list).Evaluate(table, compiled) == 0 &&
+                CExprUtil::EvaluatePostfix(list, table, road) == 0 && ReferenceCompile(text, program) &&
+                ReferenceEvaluate(program, table, reference) && road == compiled && road == reference &&
+                (!withMu || mu == road);
             std::printf("%-8s %s, %zu tokens: %d %d %d%s (quillet, CCompiledExpr, reference%s)\n",
-                        same ? "agree" : "DISAGREE", input.name.c_str(), input.tokens, road, compiled, reference,
-                        withMu ? (" " + std::to_string(mu)).c_str() : "", withMu ? ", muParser" : "");
+                same ? "agree" : "DISAGREE", input.name.c_str(), input.tokens, road, compiled, reference,
+                withMu ? (" " + std::to_string(mu)).c_str() : "", withMu ? ", muParser" : "");
             agree = agree && same;
         }
     }
@@ -105,8 +114,7 @@ bool ValuesAgree()
 // The one timed loop. Adds benchmark `row` on every input, or on the 99-byte
 // expression alone unless `chains`: `prepare(input)`, untimed, builds what
 // the work needs and returns the step that handles one expression.
-template <class Prepare>
-void Add(const char *row, bool chains, Prepare prepare)
+template <class Prepare> void Add(const char *row, bool chains, Prepare prepare)
 {
     for (const Input &input : kInputs) {
         if (!chains && &input != &kInputs[kExpr])
@@ -116,7 +124,8 @@ void Add(const char *row, bool chains, Prepare prepare)
             for (auto _ : state)
                 step();
         };
-        benchmark::RegisterBenchmark((std::string(row) + "/" + input.name).c_str(), body)->Unit(benchmark::kNanosecond);
+        benchmark::RegisterBenchmark((std::string(row) + "/" + input.name).c_str(), body)
+            ->Unit(benchmark::kNanosecond);
     }
 }
 
@@ -145,7 +154,10 @@ void AddBenchmarks()
     });
     // A new TokenList for every expression, as the tool does.
     Add("whole road, fresh list", true, [](const Input &input) {
-        return [text = input.text.c_str()] { TokenList list; WholeRoad(list, text); };
+        return [text = input.text.c_str()] {
+            TokenList list;
+            WholeRoad(list, text);
+        };
     });
     Add("CCompiledExpr evaluate", true, [](const Input &input) {
         TokenList list;
@@ -157,7 +169,9 @@ void AddBenchmarks()
     Add("reference whole road", true, [](const Input &input) {
         ReferenceProgram program;
         ReferenceRoad(program, input.text.c_str());
-        return [text = input.text.c_str(), program = std::move(program)]() mutable { ReferenceRoad(program, text); };
+        return [text = input.text.c_str(), program = std::move(program)]() mutable {
+            ReferenceRoad(program, text);
+        };
     });
     Add("reference evaluate", true, [](const Input &input) {
         ReferenceProgram program;
@@ -166,9 +180,8 @@ void AddBenchmarks()
             benchmark::DoNotOptimize(ReferenceEvaluate(program, kTimedTable, value));
         };
     });
-    Add("muParser once, new parser", false, [](const Input &) {
-        return [] { benchmark::DoNotOptimize(MuParser(kTimedTable).parser.Eval()); };
-    });
+    Add("muParser once, new parser", false,
+        [](const Input &) { return [] { benchmark::DoNotOptimize(MuParser(kTimedTable).parser.Eval()); }; });
     Add("muParser evaluate again", false, [](const Input &) {
         auto mu = std::make_unique<MuParser>(kTimedTable);
         mu->parser.Eval();  // the first evaluation parses
@@ -217,17 +230,21 @@ const Target kTargets[] = {
 
 void PrintSummary(const SummaryReporter &results)
 {
-    std::printf("\nTargets, ratios within this run:\n\n| ratio | measured | target | |\n|---|---:|---:|---|\n");
+    std::printf(
+        "\nTargets, ratios within this run:\n\n| ratio | measured | target | |\n|---|---:|---:|---|\n");
     for (const Target &t : kTargets) {
         const std::string &topInput = kInputs[t.topInput].name, &bottomInput = kInputs[t.bottomInput].name;
         const std::string what = t.topInput == t.bottomInput
-                                     ? std::string(t.top) + " / " + t.bottom + " (" + topInput + ")"
-                                     : std::string(t.top) + ": per token " + topInput + " / " + bottomInput;
+            ? std::string(t.top) + " / " + t.bottom + " (" + topInput + ")"
+            : std::string(t.top) + ": per token " + topInput + " / " + bottomInput;
         const double top = results.Ns(t.top, t.topInput), bottom = results.Ns(t.bottom, t.bottomInput);
         const double ratio = top / bottom;
         const bool met = t.atMost ? ratio <= t.limit : ratio >= t.limit;
-        std::printf("| %s | %.2f | %s %g | %s |\n", what.c_str(), ratio, t.atMost ? "at most" : "at least", t.limit,
-                    top == 0.0 || bottom == 0.0 ? "not run" : met ? "met" : "MISSED");
+        std::printf("| %s | %.2f | %s %g | %s |\n", what.c_str(), ratio, t.atMost ? "at most" : "at least",
+            t.limit,
+            top == 0.0 || bottom == 0.0 ? "not run"
+                : met                   ? "met"
+                                        : "MISSED");
     }
 }
 

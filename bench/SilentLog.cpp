@@ -8,7 +8,7 @@
 #include "ExprLog.h"
 
 extern "C" int quorlith_printf(int, const char *, const char *, [[maybe_unused]] const char *format,
-                               const char *, [[maybe_unused]] int line, ...)
+    const char *, [[maybe_unused]] int line, ...)
 {
 #ifdef QUILLET_SILENT_LOG_FORMATS
     va_list args;

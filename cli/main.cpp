@@ -39,10 +39,9 @@ const AprRuntime kAprRuntime;
 // absent, empty or longer than 99 bytes.
 void StoreExpression(const char *argument)
 {
-    if (argument == nullptr || argument[0] == '\0' ||
-        std::strlen(argument) > kExpressionCapacity - 1) {
+    if (argument == nullptr || argument[0] == '\0' || std::strlen(argument) > kExpressionCapacity - 1) {
         std::printf("error input for expression string (len should in (0,%d) )!\n",
-                    static_cast<int>(kExpressionCapacity));
+            static_cast<int>(kExpressionCapacity));
         std::exit(-1);
     }
     std::memset(ExpressionBuffer, 0, sizeof ExpressionBuffer);
@@ -58,9 +57,7 @@ apr_status_t ReadOptions(apr_getopt_t *options, apr_pool_t *pool, const char *pr
     const char *argument;
     while ((status = apr_getopt(options, "s:vh", &option, &argument)) == APR_SUCCESS) {
         switch (option) {
-        case 's':
-            StoreExpression(argument);
-            break;
+        case 's': StoreExpression(argument); break;
         case 'v':
             std::printf("Current version of %s is %s \n", program, kVersionText);
             apr_pool_destroy(pool);
@@ -69,8 +66,7 @@ apr_status_t ReadOptions(apr_getopt_t *options, apr_pool_t *pool, const char *pr
             PrintUsage();
             apr_pool_destroy(pool);
             std::exit(0);
-        default:
-            break;
+        default: break;
         }
     }
     return status;

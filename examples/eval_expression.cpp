@@ -29,8 +29,7 @@ int UsageError(const char *message, const char *argument)
 
 // Reads all of [first, last) as a decimal T; false if anything is left over
 // or the value does not fit.
-template <typename T>
-bool ReadWhole(const char *first, const char *last, T &value)
+template <typename T> bool ReadWhole(const char *first, const char *last, T &value)
 {
     const auto [end, error] = std::from_chars(first, last, value);
     return first != last && error == std::errc() && end == last;
@@ -43,8 +42,7 @@ bool AddVariable(const char *argument, VariableTable &table)
     const char *end = argument + std::strlen(argument);
     uint16_t number = 0;
     int32_t value = 0;
-    if (equals == nullptr || !ReadWhole(argument, equals, number) ||
-        !ReadWhole(equals + 1, end, value))
+    if (equals == nullptr || !ReadWhole(argument, equals, number) || !ReadWhole(equals + 1, end, value))
         return false;
     table[number] = value;
     return true;

@@ -19,7 +19,7 @@ constexpr bool IsBinaryOperator(int32_t code)
     return code >= EMulDivMod && code <= ELogicOr;
 }
 static_assert(ELogicAnd == EBitOr + 1 && ELogicOr == ELogicAnd + 1,
-              "the logical operators rank right after the bit operators");
+    "the logical operators rank right after the bit operators");
 
 // Reads `text` as strtol does in base 10 (leading white space, one sign,
 // digits up to the first non-digit; no digits gives 0), saturating at the
@@ -47,8 +47,22 @@ inline int32_t ReadInt32(const char *text)
 
 // One binary operator, told apart by code and, within a code, by text.
 enum class BinaryOp : uint8_t {
-    EMul, EDiv, EMod, EAdd, ESub, EGreater, ELess, EGreaterEqual, ELessEqual,
-    EEqual, ENotEqual, EBitAnd, EBitXor, EBitOr, ELogicAnd, ELogicOr,
+    EMul,
+    EDiv,
+    EMod,
+    EAdd,
+    ESub,
+    EGreater,
+    ELess,
+    EGreaterEqual,
+    ELessEqual,
+    EEqual,
+    ENotEqual,
+    EBitAnd,
+    EBitXor,
+    EBitOr,
+    ELogicAnd,
+    ELogicOr,
 };
 
 // The operator of an IsBinaryOperator token. Within a code the texts are
@@ -61,10 +75,10 @@ inline BinaryOp OperatorOf(const ExprToken &token)
     case EMulDivMod: return is("*") ? BinaryOp::EMul : is("/") ? BinaryOp::EDiv : BinaryOp::EMod;
     case EAddSub: return is("+") ? BinaryOp::EAdd : BinaryOp::ESub;
     case ERelational:
-        return is(">")    ? BinaryOp::EGreater
-               : is("<")  ? BinaryOp::ELess
-               : is(">=") ? BinaryOp::EGreaterEqual
-                          : BinaryOp::ELessEqual;
+        return is(">") ? BinaryOp::EGreater
+            : is("<")  ? BinaryOp::ELess
+            : is(">=") ? BinaryOp::EGreaterEqual
+                       : BinaryOp::ELessEqual;
     case EEquality: return is("==") ? BinaryOp::EEqual : BinaryOp::ENotEqual;
     case EBitAnd: return BinaryOp::EBitAnd;
     case EBitXor: return BinaryOp::EBitXor;

@@ -14,23 +14,20 @@ enum Opcode : uint8_t { kPushValue, kPushVariable, kFirstOperator };
 // values of this evaluation's variables by slot.
 class CCompiledExpr::Program {
 public:
-    Program(const std::vector<Instruction> &program, const int32_t *variables,
-                       size_t lastLogic)
-        : program_(program), variables_(variables), lastLogic_(lastLogic)
+    Program(const std::vector<Instruction> &program, const int32_t *variables, size_t lastLogic)
+        : program_(program)
+        , variables_(variables)
+        , lastLogic_(lastLogic)
     {
     }
 
     size_t size() const { return program_.size(); }
     bool IsOperator(size_t i) const { return program_[i].opcode >= kFirstOperator; }
-    BinaryOp OperatorAt(size_t i) const
-    {
-        return static_cast<BinaryOp>(program_[i].opcode - kFirstOperator);
-    }
+    BinaryOp OperatorAt(size_t i) const { return static_cast<BinaryOp>(program_[i].opcode - kFirstOperator); }
     int32_t ValueAt(size_t i) const
     {
         const Instruction instruction = program_[i];
-        return instruction.opcode == kPushValue ? instruction.operand
-                                                : variables_[instruction.operand];
+        return instruction.opcode == kPushValue ? instruction.operand : variables_[instruction.operand];
     }
     size_t LastLogicIndex() const { return lastLogic_; }
 
@@ -40,7 +37,8 @@ private:
     size_t lastLogic_;
 };
 
-CCompiledExpr::CCompiledExpr(const TokenList &postfix) : lastLogic_(postfix.size())
+CCompiledExpr::CCompiledExpr(const TokenList &postfix)
+    : lastLogic_(postfix.size())
 {
     std::map<uint16_t, int32_t> slots;
     for (size_t i = 0; i < postfix.size(); ++i) {

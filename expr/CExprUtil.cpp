@@ -66,16 +66,20 @@ Scan ReadLexeme(std::string_view text, size_t &i, Lexeme &lexeme)
         return Scan::EEnd;
     const char next = text.data()[i + 1];  // the NUL after the last byte
     switch (text[i]) {
-    case '%': case '*': case '/': return Take(lexeme, i, 1, EMulDivMod);
-    case '+': case '-': return Take(lexeme, i, 1, EAddSub);
+    case '%':
+    case '*':
+    case '/': return Take(lexeme, i, 1, EMulDivMod);
+    case '+':
+    case '-': return Take(lexeme, i, 1, EAddSub);
     case '(': return Take(lexeme, i, 1, ELeftParen);
     case ')': return Take(lexeme, i, 1, ERightParen);
     case '^': return Take(lexeme, i, 1, EBitXor);
     case '&': return next == '&' ? Take(lexeme, i, 2, ELogicAnd) : Take(lexeme, i, 1, EBitAnd);
     case '|': return next == '|' ? Take(lexeme, i, 2, ELogicOr) : Take(lexeme, i, 1, EBitOr);
-    case '=': case '!':
-        return next == '=' ? Take(lexeme, i, 2, EEquality) : Scan::EBadEquality;
-    case '<': case '>': return Take(lexeme, i, next == '=' ? 2 : 1, ERelational);
+    case '=':
+    case '!': return next == '=' ? Take(lexeme, i, 2, EEquality) : Scan::EBadEquality;
+    case '<':
+    case '>': return Take(lexeme, i, next == '=' ? 2 : 1, ERelational);
     case '{': return next == '$' ? ReadVariable(text, i, lexeme) : Scan::EBadCharacter;
     default: break;
     }
@@ -91,9 +95,9 @@ const char *TextOrNull(const char *text)
 
 }  // namespace
 
-CExprUtil::CExprUtil() {}
+CExprUtil::CExprUtil() { }
 
-CExprUtil::~CExprUtil() {}
+CExprUtil::~CExprUtil() { }
 
 int CExprUtil::TokenAnalysis(TokenList &list, const char *expression)
 {
@@ -110,17 +114,10 @@ int CExprUtil::TokenAnalysis(TokenList &list, const char *expression)
     while ((scan = ReadLexeme(text, i, lexeme)) == Scan::EToken)
         list.emplace_back(text.data() + lexeme.textFirst, lexeme.length, lexeme.code);
     switch (scan) {
-    case Scan::EBadEquality:
-        EXPR_LOG(EError, " Invalid token in expression string \n");
-        return APR_EGENERAL;
-    case Scan::EBadVariable:
-        EXPR_LOG(EError, " Invalid token in expression string \n");
-        return APR_EGENERAL;
-    case Scan::EBadCharacter:
-        EXPR_LOG(EError, " Invalid token in expression string \n");
-        return APR_EGENERAL;
-    default:
-        break;
+    case Scan::EBadEquality: EXPR_LOG(EError, " Invalid token in expression string \n"); return APR_EGENERAL;
+    case Scan::EBadVariable: EXPR_LOG(EError, " Invalid token in expression string \n"); return APR_EGENERAL;
+    case Scan::EBadCharacter: EXPR_LOG(EError, " Invalid token in expression string \n"); return APR_EGENERAL;
+    default: break;
     }
     EXPR_LOG(ETrace, " token analysis success \n");
     return 0;
@@ -195,8 +192,8 @@ int CExprUtil::SyntaxAnalysis(const TokenList &list)
         EXPR_LOG(ETrace, " syntax analysis success \n");
         return 0;
     }
-    EXPR_LOG(EError, " syntax analysis fail(eTokenCode = %d, eErrorCode = %d) \n",
-             state.eTokenCode, state.eErrorCode);
+    EXPR_LOG(EError, " syntax analysis fail(eTokenCode = %d, eErrorCode = %d) \n", state.eTokenCode,
+        state.eErrorCode);
     return APR_EGENERAL;
 }
 
@@ -259,8 +256,14 @@ private:
 };
 
 constexpr const char *kReasonTexts[] = {
-    "well formed", "no expression", "invalid token", "operand expected", "operator expected",
-    "operator or ')' expected", "unmatched ')'", "unexpected end",
+    "well formed",
+    "no expression",
+    "invalid token",
+    "operand expected",
+    "operator expected",
+    "operator or ')' expected",
+    "unmatched ')'",
+    "unexpected end",
 };
 static_assert(std::size(kReasonTexts) == EUnexpectedEnd + 1);
 }  // namespace
@@ -310,7 +313,7 @@ void CExprUtil::ConvertToPostfix(TokenList &list)
         const int32_t code = token.eTokenCode;
         if (IsBinaryOperator(code)) {
             while (!stack.empty() && IsBinaryOperator(stack.back().eTokenCode) &&
-                   stack.back().eTokenCode <= code)
+                stack.back().eTokenCode <= code)
                 popToOutput();
             stack.push_back(std::move(token));
         } else if (code == ELeftParen) {
@@ -378,7 +381,10 @@ namespace {
 // that is not a binary operator is a value, read from its text.
 class TokenProgram {
 public:
-    explicit TokenProgram(const TokenList &list) : list_(list) {}
+    explicit TokenProgram(const TokenList &list)
+        : list_(list)
+    {
+    }
 
     size_t size() const { return list_.size(); }
     bool IsOperator(size_t i) const { return IsBinaryOperator(list_[i].eTokenCode); }

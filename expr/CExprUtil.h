@@ -24,21 +24,29 @@ enum TokenCode : int32_t {
     ENumber,        // a run of decimal digits, leading zeros kept
     ELeftParen,
     ERightParen,
-    EMulDivMod,     // * / %
-    EAddSub,        // + -
-    ERelational,    // < > <= >=
-    EEquality,      // == !=
-    EBitAnd,        // &
-    EBitXor,        // ^
-    EBitOr,         // |
-    ELogicAnd,      // &&
-    ELogicOr,       // ||
+    EMulDivMod,   // * / %
+    EAddSub,      // + -
+    ERelational,  // < > <= >=
+    EEquality,    // == !=
+    EBitAnd,      // &
+    EBitXor,      // ^
+    EBitOr,       // |
+    ELogicAnd,    // &&
+    ELogicOr,     // ||
 };
 
 struct ExprToken {
-    ExprToken(std::string text, int32_t code) : strToken(std::move(text)), eTokenCode(code) {}
+    ExprToken(std::string text, int32_t code)
+        : strToken(std::move(text))
+        , eTokenCode(code)
+    {
+    }
     // The text given as `length` bytes at `text`, built in place.
-    ExprToken(const char *text, size_t length, int32_t code) : strToken(text, length), eTokenCode(code) {}
+    ExprToken(const char *text, size_t length, int32_t code)
+        : strToken(text, length)
+        , eTokenCode(code)
+    {
+    }
 
     std::string strToken;
     int32_t eTokenCode;
@@ -59,13 +67,13 @@ constexpr bool IsOperator(int32_t code)
 // Why an expression is not well formed; ReasonText gives each in words.
 enum ErrorReason : int32_t {
     EWellFormed = 0,
-    ENullExpression,          // "no expression"
-    EInvalidToken,            // "invalid token"
-    EOperandExpected,         // "operand expected"
-    EOperatorExpected,        // "operator expected"
-    EOperatorOrParenExpected, // "operator or ')' expected"
-    EUnmatchedParen,          // "unmatched ')'"
-    EUnexpectedEnd,           // "unexpected end"
+    ENullExpression,           // "no expression"
+    EInvalidToken,             // "invalid token"
+    EOperandExpected,          // "operand expected"
+    EOperatorExpected,         // "operator expected"
+    EOperatorOrParenExpected,  // "operator or ')' expected"
+    EUnmatchedParen,           // "unmatched ')'"
+    EUnexpectedEnd,            // "unexpected end"
 };
 
 // Where an expression first goes wrong: the 0-based byte offset and why.

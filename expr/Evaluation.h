@@ -26,11 +26,11 @@ constexpr size_t kLocalValues = 64;
 // Room for `count` values of T: the caller's `local` array when they fit,
 // else a heap block this object owns (not initialised, so only the pages in
 // use are touched).
-template <typename T>
-class ValueBuffer {
+template <typename T> class ValueBuffer {
 public:
     ValueBuffer(T (&local)[kLocalValues], size_t count)
-        : heap_(count > kLocalValues ? new T[count] : nullptr), data_(heap_ ? heap_.get() : local)
+        : heap_(count > kLocalValues ? new T[count] : nullptr)
+        , data_(heap_ ? heap_.get() : local)
     {
     }
     T *data() const { return data_; }
@@ -57,8 +57,7 @@ inline bool PopOperands(const Operand *stack, size_t &depth, Operand &right, Ope
 // A zero denominator fails at once, unless an && or || after it may still
 // drop the value it poisons; a poisoned value that survives to the end fails
 // all the same. Returns 0 with `result` written, or 20014 (logged).
-template <typename Program>
-int Run(const Program &program, Operand *stack, int32_t &result)
+template <typename Program> int Run(const Program &program, Operand *stack, int32_t &result)
 {
     size_t depth = 0;
     std::optional<size_t> lastLogic;  // found at the first zero denominator
@@ -90,8 +89,7 @@ int Run(const Program &program, Operand *stack, int32_t &result)
 
 // Run with a stack for as many values as `program` has steps, which no
 // program can exceed. `program` must not be empty.
-template <typename Program>
-int RunWithStack(const Program &program, int32_t &result)
+template <typename Program> int RunWithStack(const Program &program, int32_t &result)
 {
     Operand local[kLocalValues];
     const ValueBuffer<Operand> stack(local, program.size());

@@ -1,4 +1,5 @@
-// Any message (its second half also as the file): one line, at most 4096 bytes, decoding to the record or a prefix + marker.
+// Any message (its second half also as the file): one line, at most 4096 bytes, decoding to the record or a
+// prefix + marker.
 #include <sanitizer/common_interface_defs.h>
 #include <unistd.h>
 
@@ -21,8 +22,9 @@ static size_t Raw(const std::string &text, size_t at)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    static int fds[2], saved = dup(2), ready = std::setlocale(LC_ALL, "C.UTF-8") && pipe(fds) == 0 &&
-                                              (__sanitizer_set_report_fd(reinterpret_cast<void *>(intptr_t{saved})), 1);
+    static int fds[2], saved = dup(2),
+                       ready = std::setlocale(LC_ALL, "C.UTF-8") && pipe(fds) == 0 &&
+        (__sanitizer_set_report_fd(reinterpret_cast<void *>(intptr_t{saved})), 1);
     const std::string input(reinterpret_cast<const char *>(data), size), message = input.c_str();
     const int redirected = dup2(fds[1], 2);
     const int result = quorlith_printf(1, "E", "M", "%s", &message[message.size() / 2], 7, message.c_str());
@@ -44,6 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         else
             REQUIRE(record[i + 1] == 'x' && Raw(expected, decoded.size()) == 0),
                 decoded += static_cast<char>(std::stoi(record.substr(i + 2, 2), nullptr, 16)), length = 4;
-    REQUIRE(decoded == expected || (n >= 4093 && decoded == expected.substr(0, decoded.size() - 12) + " [truncated]"));
+    REQUIRE(decoded == expected ||
+        (n >= 4093 && decoded == expected.substr(0, decoded.size() - 12) + " [truncated]"));
     return 0;
 }

@@ -12,7 +12,7 @@
 using namespace fernvault::alarm_manager;
 
 // A broken invariant stops the run; libFuzzer keeps the input.
-#define REQUIRE(holds) \
+#define REQUIRE(holds)                                                                                       \
     ((holds) ? void() : (std::fputs("invariant broken: " #holds "\n", stderr), std::abort()))
 
 namespace {
@@ -30,8 +30,8 @@ size_t LexemeLength(const std::string &text, size_t i)
     const size_t close = text.find_first_not_of("0123456789", i + 2);
     if (text.compare(i, 2, "{$") == 0)
         return close < text.size() && text[close] == '}' ? close + 1 - i : 0;
-    for (const char *lexeme : {"&&", "||", "==", "!=", "<=", ">=", "%", "*", "/", "+", "-", "(", ")",
-                               "^", "&", "|", "<", ">"})
+    for (const char *lexeme :
+        {"&&", "||", "==", "!=", "<=", ">=", "%", "*", "/", "+", "-", "(", ")", "^", "&", "|", "<", ">"})
         if (text.compare(i, std::strlen(lexeme), lexeme) == 0)
             return std::strlen(lexeme);
     return digits;
@@ -50,8 +50,8 @@ ErrorLocation Model(const std::string &text)
             starts.push_back(i), ends.push_back(i + length);
     for (size_t k = 0; k < starts.size(); ++k) {
         bool completes = false;
-        for (std::string bare = text.substr(0, ends[k]), operand = bare + " 1"; !completes && bare.size() <= ends[k] + k + 1;
-             bare += ')', operand += ')')
+        for (std::string bare = text.substr(0, ends[k]), operand = bare + " 1";
+             !completes && bare.size() <= ends[k] + k + 1; bare += ')', operand += ')')
             completes = Accepted(bare) || Accepted(operand);
         if (!completes)
             return {EOperandExpected, starts[k]};
@@ -86,7 +86,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const ErrorLocation location = CExprUtil::LocateError(text.c_str());
     REQUIRE((location.eReason == EWellFormed) == (verified == 0));
     const ErrorReason reason = location.eReason;  // as the model tells grammar errors apart
-    const ErrorReason kind = reason < EOperandExpected || reason == EUnexpectedEnd ? reason : EOperandExpected;
+    const ErrorReason kind =
+        reason < EOperandExpected || reason == EUnexpectedEnd ? reason : EOperandExpected;
     const ErrorLocation model = size <= 48 ? Model(text.c_str()) : location;  // the model is cubic
     REQUIRE(location.offset == model.offset && kind == (size <= 48 ? model.eReason : kind));
     if (verified != 0)
@@ -98,7 +99,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::string infixOperands, postfixOperands;
     size_t depth = 0;
     for (const ExprToken &token : infix)
-        infixOperands += token.eTokenCode <= ENumber ? std::to_string(token.eTokenCode) + token.strToken + ' ' : "";
+        infixOperands +=
+            token.eTokenCode <= ENumber ? std::to_string(token.eTokenCode) + token.strToken + ' ' : "";
     for (const ExprToken &token : postfix) {
         const bool isOperator = IsBinaryOperator(token.eTokenCode);
         REQUIRE(isOperator ? depth-- >= 2 : token.eTokenCode <= ENumber && ++depth > 0);

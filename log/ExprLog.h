@@ -17,7 +17,7 @@ extern "C" {
 // needs no header of the platform library; the attribute has the compiler
 // check every call's arguments against its format.
 int quorlith_printf(int level, const char *levelName, const char *module, const char *format,
-                    const char *file, int line, ...) __attribute__((format(printf, 4, 7)));
+    const char *file, int line, ...) __attribute__((format(printf, 4, 7)));
 #ifdef __cplusplus
 }
 #endif
@@ -46,17 +46,16 @@ constexpr const char *BaseName(const char *path)
 #define EXPR_LOG_FILE ::quillet_log::BaseName(__FILE__)
 #endif
 
-#define EXPR_LOG_PLAIN(level, format)                                               \
-    quorlith_printf(::quillet_log::level, #level, ::quillet_log::kModule, format, \
-                    EXPR_LOG_FILE, __LINE__)
-#define EXPR_LOG_ARGS(level, format, ...)                                           \
-    quorlith_printf(::quillet_log::level, #level, ::quillet_log::kModule, format, \
-                    EXPR_LOG_FILE, __LINE__, __VA_ARGS__)
+#define EXPR_LOG_PLAIN(level, format)                                                                        \
+    quorlith_printf(::quillet_log::level, #level, ::quillet_log::kModule, format, EXPR_LOG_FILE, __LINE__)
+#define EXPR_LOG_ARGS(level, format, ...)                                                                    \
+    quorlith_printf(                                                                                         \
+        ::quillet_log::level, #level, ::quillet_log::kModule, format, EXPR_LOG_FILE, __LINE__, __VA_ARGS__)
 // Picks the form by argument count (up to two format arguments) so that a
 // message without arguments needs no empty variadic list.
 #define EXPR_LOG_SELECT(a1, a2, a3, a4, form, ...) form
-#define EXPR_LOG(...)                                                               \
-    EXPR_LOG_SELECT(__VA_ARGS__, EXPR_LOG_ARGS, EXPR_LOG_ARGS, EXPR_LOG_PLAIN, unused) \
+#define EXPR_LOG(...)                                                                                        \
+    EXPR_LOG_SELECT(__VA_ARGS__, EXPR_LOG_ARGS, EXPR_LOG_ARGS, EXPR_LOG_PLAIN, unused)                       \
     (__VA_ARGS__)
 
 #endif  // QUILLET_LOG_EXPRLOG_H

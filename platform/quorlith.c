@@ -169,8 +169,8 @@ static int WriteAll(const char *bytes, size_t length)
     return (int)done;
 }
 
-int quorlith_printf(int level, const char *levelName, const char *module,
-                    const char *format, const char *file, int line, ...)
+int quorlith_printf(
+    int level, const char *levelName, const char *module, const char *format, const char *file, int line, ...)
 {
     char message[kMessageView + 1];
     va_list args;

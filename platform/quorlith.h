@@ -28,9 +28,8 @@ extern "C" {
  *
  * Returns the number of bytes written, or -1 when nothing could be written
  * or the message cannot be formatted (nothing is written then). */
-int quorlith_printf(int level, const char *levelName, const char *module,
-                    const char *format, const char *file, int line, ...)
-    __attribute__((format(printf, 4, 7)));
+int quorlith_printf(int level, const char *levelName, const char *module, const char *format,
+    const char *file, int line, ...) __attribute__((format(printf, 4, 7)));
 
 #ifdef __cplusplus
 }

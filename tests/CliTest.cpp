@@ -4,7 +4,6 @@
 
 #include <cstdio>
 
-
 namespace {
 
 // `text` with the line number of every record replaced by '#', so that a
@@ -73,7 +72,11 @@ std::string Invalid(const std::string &why, const std::string &shown)
     return why + kError + "Invalid expression : " + shown + " \n";
 }
 
-struct Row { std::vector<std::string> argv; int status; std::string out, err; };
+struct Row {
+    std::vector<std::string> argv;
+    int status;
+    std::string out, err;
+};
 
 // Each program as a child, status, output and records compared whole. Catches wrong texts
 // and statuses, the length check off by one, options read in another order or past a plain
@@ -103,16 +106,18 @@ TEST(ChildProcess, StatusesAndTexts)
         {{tool, "-s", "%s%n"}, 46, "", Invalid(kBadToken, "%s%n")},
         {{BIN_DIR "/quillet_failing_apr_pool_create_ex", "-s", "1+2"}, 46, "", ""},
         {{BIN_DIR "/quillet_failing_apr_getopt_init", "-s", "1+2"}, 46, "\n Create getopt error \n", ""},
-        {{example, sample, "1=120", "2=14"}, 0,
-         "postfix: {$1} 25 + 3 * 400 >= {$2} 7 % 0 == &&\nvalue: 1\n", Valid(sample)},
-        {{example, "{$1} - 1", "1=-2147483648"}, 0, "postfix: {$1} 1 -\nvalue: 2147483647\n", Valid("{$1} - 1")},
+        {{example, sample, "1=120", "2=14"}, 0, "postfix: {$1} 25 + 3 * 400 >= {$2} 7 % 0 == &&\nvalue: 1\n",
+            Valid(sample)},
+        {{example, "{$1} - 1", "1=-2147483648"}, 0, "postfix: {$1} 1 -\nvalue: 2147483647\n",
+            Valid("{$1} - 1")},
         {{example, "{$3}", "1=1"}, 1, "postfix: {$3}\n",
-         Valid("{$3}") + kError + "fail to get value for variable(3) \n"},
+            Valid("{$3}") + kError + "fail to get value for variable(3) \n"},
         {{example, "(1 + ) * 2"}, 1, "error at byte 5: operand expected\n(1 + ) * 2\n     ^\n",
-         Invalid(kBadSyntax, "(1 + ) * 2")},
-        {{example, "1\t\x7f x"}, 1, "error at byte 1: invalid token\n1?? x\n ^\n", Invalid(kBadToken, "1\\t\\x7f x")},
+            Invalid(kBadSyntax, "(1 + ) * 2")},
+        {{example, "1\t\x7f x"}, 1, "error at byte 1: invalid token\n1?? x\n ^\n",
+            Invalid(kBadToken, "1\\t\\x7f x")},
         {{example, ""}, 1, "error at byte 0: unexpected end\n\n^\n",
-         Invalid(kError + "Invalid expression string to be analysed \n", "")},
+            Invalid(kError + "Invalid expression string to be analysed \n", "")},
         {{example}, 2, "", "eval_expression: missing EXPRESSION\n" + kExampleUsage},
     };
     for (const char *variable : {"65536=1", "1=2147483648", "-1=1", "1=", "x"})

@@ -26,15 +26,22 @@ thread_local int gAllocationsBeforeFailure = 0;
 void *operator new(std::size_t size)
 {
     void *block = gAllocationsBeforeFailure > 0 && --gAllocationsBeforeFailure == 0
-                      ? nullptr : std::malloc(size > 0 ? size : 1);
+        ? nullptr
+        : std::malloc(size > 0 ? size : 1);
     return block ? block : throw std::bad_alloc();
 }
 // gcc's sanitizer builds cannot see that the blocks come from malloc.
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 #endif
-void operator delete(void *block) noexcept { std::free(block); }
-void operator delete(void *block, std::size_t) noexcept { std::free(block); }
+void operator delete(void *block) noexcept
+{
+    std::free(block);
+}
+void operator delete(void *block, std::size_t) noexcept
+{
+    std::free(block);
+}
 
 namespace {
 
@@ -72,7 +79,8 @@ std::string Describe(const TokenList &list, bool codes = true)
 {
     std::string out;
     for (const auto &token : list)
-        out += (out.empty() ? "" : " ") + token.strToken + (codes ? "/" + std::to_string(token.eTokenCode) : "");
+        out +=
+            (out.empty() ? "" : " ") + token.strToken + (codes ? "/" + std::to_string(token.eTokenCode) : "");
     return out;
 }
 
@@ -97,16 +105,28 @@ TEST(TokenAnalysis, TokensAndFailureSites)
         Site site;
         const char *tokens;  // Describe() of the list afterwards
     } rows[] = {
-        {nullptr, kNoText, "stale/1"}, {"", kNoText, "stale/1"}, {"   ", kOk, ""},
-        {"-5 007", kOk, "-/5 5/1 007/1"}, {"%*/+-()^", kOk, "%/4 */4 //4 +/5 -/5 (/2 )/3 ^/9"},
+        {nullptr, kNoText, "stale/1"},
+        {"", kNoText, "stale/1"},
+        {"   ", kOk, ""},
+        {"-5 007", kOk, "-/5 5/1 007/1"},
+        {"%*/+-()^", kOk, "%/4 */4 //4 +/5 -/5 (/2 )/3 ^/9"},
         {"< > <= >= == !=", kOk, "</6 >/6 <=/6 >=/6 ==/7 !=/7"},
         {"&&&|||&|1&", kOk, "&&/11 &/8 ||/12 |/10 &/8 |/10 1/1 &/8"},
-        {"{$7}+{$}{$0099}", kOk, "7/0 +/5 /0 0099/0"}, {"1< =2", kEquality, "1/1 </6"},
-        {"!1", kEquality, ""}, {"1!", kEquality, "1/1"}, {"===", kEquality, "==/7"},
-        {"{$12", kVariable, ""}, {"{$1a}", kVariable, ""}, {"2*{$ 1}", kVariable, "2/1 */4"},
-        {"{12}", kCharacter, ""}, {"$1", kCharacter, ""},
-        {"1+a", kCharacter, "1/1 +/5"}, {"1\t+2", kCharacter, "1/1"}, {"0x1F", kCharacter, "0/1"},
-        {"1.5", kCharacter, "1/1"}, {"1 \x80", kCharacter, "1/1"},
+        {"{$7}+{$}{$0099}", kOk, "7/0 +/5 /0 0099/0"},
+        {"1< =2", kEquality, "1/1 </6"},
+        {"!1", kEquality, ""},
+        {"1!", kEquality, "1/1"},
+        {"===", kEquality, "==/7"},
+        {"{$12", kVariable, ""},
+        {"{$1a}", kVariable, ""},
+        {"2*{$ 1}", kVariable, "2/1 */4"},
+        {"{12}", kCharacter, ""},
+        {"$1", kCharacter, ""},
+        {"1+a", kCharacter, "1/1 +/5"},
+        {"1\t+2", kCharacter, "1/1"},
+        {"0x1F", kCharacter, "0/1"},
+        {"1.5", kCharacter, "1/1"},
+        {"1 \x80", kCharacter, "1/1"},
     };
     int lines[kCharacter + 1] = {};
     for (const auto &row : rows) {
@@ -117,9 +137,9 @@ TEST(TokenAnalysis, TokensAndFailureSites)
         const std::vector<LogRecord> records = TakeRecords();
         ASSERT_EQ(records.size(), 1u);
         EXPECT_EQ(std::to_string(records[0].level) + records[0].message,
-                  row.site == kOk       ? "5 token analysis success \n"
-                  : row.site == kNoText ? "1 Invalid expression string to be analysed \n"
-                                        : "1 Invalid token in expression string \n");
+            row.site == kOk           ? "5 token analysis success \n"
+                : row.site == kNoText ? "1 Invalid expression string to be analysed \n"
+                                      : "1 Invalid token in expression string \n");
         EXPECT_EQ(lines[row.site] ? lines[row.site] : (lines[row.site] = records[0].line), records[0].line);
     }
     EXPECT_EQ(std::set<int>(std::begin(lines), std::end(lines)).size(), std::size(lines));  // none shared
@@ -136,22 +156,32 @@ TEST(VerifyExpression, JudgesReportsAndLocates)
         size_t offset;
         ErrorReason reason;
     } rows[] = {
-        {"1", nullptr, 0, EWellFormed}, {"(({$7}))", nullptr, 0, EWellFormed},
+        {"1", nullptr, 0, EWellFormed},
+        {"(({$7}))", nullptr, 0, EWellFormed},
         {" ((1)) && {$} || 3 ", nullptr, 0, EWellFormed},
         {"(1 + 007) * 99999999999 - {$70000}", nullptr, 0, EWellFormed},
-        {nullptr, "", 0, ENullExpression}, {"", "", 0, EUnexpectedEnd},
-        {"   ", "-1, eErrorCode = -1", 3, EUnexpectedEnd}, {"1 +", "-1, eErrorCode = -1", 3, EUnexpectedEnd},
-        {"((1) ", "-1, eErrorCode = -1", 5, EUnexpectedEnd}, {"+ 1", "-1, eErrorCode = -1", 0, EOperandExpected},
+        {nullptr, "", 0, ENullExpression},
+        {"", "", 0, EUnexpectedEnd},
+        {"   ", "-1, eErrorCode = -1", 3, EUnexpectedEnd},
+        {"1 +", "-1, eErrorCode = -1", 3, EUnexpectedEnd},
+        {"((1) ", "-1, eErrorCode = -1", 5, EUnexpectedEnd},
+        {"+ 1", "-1, eErrorCode = -1", 0, EOperandExpected},
         {"1 + + 1", "-1, eErrorCode = -1", 4, EOperandExpected},
         {"(1 + ) * 2", "-1, eErrorCode = -1", 5, EOperandExpected},
-        {"()", "-1, eErrorCode = -1", 1, EOperandExpected}, {"1 1", "1, eErrorCode = 0", 2, EOperatorExpected},
-        {"1 {$7}", "0, eErrorCode = 0", 2, EOperatorExpected}, {"1 (1)", "2, eErrorCode = 0", 2, EOperatorExpected},
+        {"()", "-1, eErrorCode = -1", 1, EOperandExpected},
+        {"1 1", "1, eErrorCode = 0", 2, EOperatorExpected},
+        {"1 {$7}", "0, eErrorCode = 0", 2, EOperatorExpected},
+        {"1 (1)", "2, eErrorCode = 0", 2, EOperatorExpected},
         {"(1 1)", "1, eErrorCode = -1", 3, EOperatorOrParenExpected},
         {"(+ 1) 1", "1, eErrorCode = -1", 1, EOperandExpected},
         {"((1) (", "2, eErrorCode = -1", 5, EOperatorOrParenExpected},
-        {"1)", "3, eErrorCode = 0", 1, EUnmatchedParen}, {") 1", "3, eErrorCode = -1", 0, EOperandExpected},
-        {"(1)) + (", "3, eErrorCode = 0", 3, EUnmatchedParen}, {"1 2 x", "", 4, EInvalidToken},
-        {"+ {$12", "", 2, EInvalidToken}, {"1 = 2", "", 2, EInvalidToken}, {"%s%n", "", 1, EInvalidToken},
+        {"1)", "3, eErrorCode = 0", 1, EUnmatchedParen},
+        {") 1", "3, eErrorCode = -1", 0, EOperandExpected},
+        {"(1)) + (", "3, eErrorCode = 0", 3, EUnmatchedParen},
+        {"1 2 x", "", 4, EInvalidToken},
+        {"+ {$12", "", 2, EInvalidToken},
+        {"1 = 2", "", 2, EInvalidToken},
+        {"%s%n", "", 1, EInvalidToken},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.text ? row.text : "null");
@@ -164,8 +194,10 @@ TEST(VerifyExpression, JudgesReportsAndLocates)
         const std::string lexing = TakeMessages(), shown = row.text ? row.text : "NULL";
         EXPECT_EQ(CExprUtil::VerifyExpression(list, row.text), row.syntax ? kFail : 0);
         const std::string syntax = !row.syntax ? "5 syntax analysis success \n"
-                                   : *row.syntax ? std::string("1 syntax analysis fail(eTokenCode = ") + row.syntax + ") \n" : "";
-        EXPECT_EQ(TakeMessages(), lexing + syntax + (row.syntax ? "1 Invalid" : "5 Valid") + " expression : " + shown + " \n");
+            : *row.syntax ? std::string("1 syntax analysis fail(eTokenCode = ") + row.syntax + ") \n"
+                          : "";
+        EXPECT_EQ(TakeMessages(),
+            lexing + syntax + (row.syntax ? "1 Invalid" : "5 Valid") + " expression : " + shown + " \n");
         EXPECT_EQ(Describe(list), syntax.empty() || !row.syntax ? Describe(list) : Describe(lexed));  // infix
     }
     EXPECT_STREQ(CExprUtil::ReasonText(EOperatorOrParenExpected), "operator or ')' expected");
@@ -188,7 +220,9 @@ TEST(VerifyExpression, EveryByteAnywhere)
             EXPECT_EQ(CExprUtil::VerifyExpression(list, text.c_str()), valid ? 0 : kFail);
             EXPECT_EQ(CExprUtil::LocateError(text.c_str()).eReason == EWellFormed, valid);
             const std::string messages = TakeMessages();
-            EXPECT_EQ(messages.find(lexes ? "5 token analysis success \n" : "1 Invalid token in expression string \n"), 0u);
+            EXPECT_EQ(messages.find(
+                          lexes ? "5 token analysis success \n" : "1 Invalid token in expression string \n"),
+                0u);
             const std::string verdict = std::string(valid ? "5 Valid" : "1 Invalid") + " expression : ";
             EXPECT_EQ(messages.substr(messages.rfind(verdict)), verdict + text + " \n");
         }
@@ -198,13 +232,21 @@ TEST(VerifyExpression, EveryByteAnywhere)
 TEST(ConvertToPostfix, ResolvesPrecedenceAndParentheses)
 {
     const std::pair<const char *, const char *> rows[] = {
-        {"1 + 2 * 3", "1 2 3 * +"}, {"(1 + 2) * 3", "1 2 + 3 *"}, {"1 - 2 - 3", "1 2 - 3 -"},
-        {"8 - 2 + 1", "8 2 - 1 +"}, {"8 / 4 % 2 * 1", "8 4 / 2 % 1 *"}, {"1 - (2 - 3)", "1 2 3 - -"},
-        {"2 * (3 + 4) * 5", "2 3 4 + * 5 *"}, {"1 < 2 == 3 != 4", "1 2 < 3 == 4 !="},
-        {"1 | 2 ^ 3 & 4 == 5", "1 2 3 4 5 == & ^ |"}, {"1 ^ 2 | 3 & 4", "1 2 ^ 3 4 & |"},
+        {"1 + 2 * 3", "1 2 3 * +"},
+        {"(1 + 2) * 3", "1 2 + 3 *"},
+        {"1 - 2 - 3", "1 2 - 3 -"},
+        {"8 - 2 + 1", "8 2 - 1 +"},
+        {"8 / 4 % 2 * 1", "8 4 / 2 % 1 *"},
+        {"1 - (2 - 3)", "1 2 3 - -"},
+        {"2 * (3 + 4) * 5", "2 3 4 + * 5 *"},
+        {"1 < 2 == 3 != 4", "1 2 < 3 == 4 !="},
+        {"1 | 2 ^ 3 & 4 == 5", "1 2 3 4 5 == & ^ |"},
+        {"1 ^ 2 | 3 & 4", "1 2 ^ 3 4 & |"},
         {"((1 + 2)) * ((3))", "1 2 + 3 *"},
-        {"1 + 2 && 3", "1 2 + 3 &&"}, {"1 || 2 && 3 | 4", "1 2 3 4 | && ||"},
-        {"(1 || 2) && 3", "1 2 || 3 &&"}, {"1 && 2 || 3", "1 2 && 3 ||"},
+        {"1 + 2 && 3", "1 2 + 3 &&"},
+        {"1 || 2 && 3 | 4", "1 2 3 4 | && ||"},
+        {"(1 || 2) && 3", "1 2 || 3 &&"},
+        {"1 && 2 || 3", "1 2 && 3 ||"},
     };
     for (const auto &[infix, postfix] : rows) {
         SCOPED_TRACE(infix);
@@ -225,9 +267,13 @@ TEST(ConvertToPostfix, ResolvesPrecedenceAndParentheses)
 // analysis refuses still convert, never reading an empty stack.
 TEST(ConvertToPostfix, OddListsAndFailedAllocations)
 {
-    for (const auto &[infix, postfix] :
-         {std::pair{"(/2 1/1 +/5 22222222222222222222/1 )/3 */4 3/0", "1 22222222222222222222 + 3 *"},
-          {"1/1 )/3", "1"}, {")/3 1/1 +/5 2/1", "1 2 +"}, {"(/2 1/1 +/5 2/1", "1 2 + ("}, {"", ""}}) {
+    for (const auto &[infix, postfix] : {
+             std::pair{"(/2 1/1 +/5 22222222222222222222/1 )/3 */4 3/0", "1 22222222222222222222 + 3 *"},
+             {"1/1 )/3", "1"},
+             {")/3 1/1 +/5 2/1", "1 2 +"},
+             {"(/2 1/1 +/5 2/1", "1 2 + ("},
+             {"", ""},
+         }) {
         TokenList list = Parse(infix);
         for (int failing = 1;; ++failing) {
             gAllocationsBeforeFailure = failing;
@@ -243,7 +289,6 @@ TEST(ConvertToPostfix, OddListsAndFailedAllocations)
     }
 }
 
-
 const std::string kUnmatched = "1 Invalid expression with un-matched operands \n";
 const std::string kDenominator = "1 Invalid expression with denominator 0 \n";
 
@@ -252,22 +297,26 @@ std::string Outcome(int status, std::string &sites)
 {
     std::string text = std::to_string(status) + " ";
     for (const LogRecord &record : TakeRecords())
-        text += std::to_string(record.level) + record.message, sites += record.file + std::to_string(record.line);
+        text += std::to_string(record.level) + record.message,
+            sites += record.file + std::to_string(record.line);
     return text;
 }
 
 // EvaluatePostfix on a copy of `list` gives `status`, `result` and the
 // records `messages`; the compiled form gives the very same, sites included.
 void ExpectBoth(const TokenList &list, const VariableTable &table, int status, int32_t result,
-                const std::string &messages = "", const char *substituted = nullptr)
+    const std::string &messages = "", const char *substituted = nullptr)
 {
     TokenList copy = list;
     int32_t value = 77, compiledValue = 77;
-    std::string sites, compiledSites, outcome = Outcome(CExprUtil::EvaluatePostfix(copy, table, value), sites);
-    EXPECT_EQ(outcome + std::to_string(value), std::to_string(status) + " " + messages + std::to_string(result));
+    std::string sites, compiledSites,
+        outcome = Outcome(CExprUtil::EvaluatePostfix(copy, table, value), sites);
+    EXPECT_EQ(
+        outcome + std::to_string(value), std::to_string(status) + " " + messages + std::to_string(result));
     EXPECT_EQ(Describe(copy, false), substituted ? substituted : Describe(copy, false));
     const std::string compiled = Outcome(CCompiledExpr(list).Evaluate(table, compiledValue), compiledSites);
-    EXPECT_EQ(compiled + std::to_string(compiledValue) + compiledSites, outcome + std::to_string(value) + sites);
+    EXPECT_EQ(
+        compiled + std::to_string(compiledValue) + compiledSites, outcome + std::to_string(value) + sites);
 }
 
 // Lists in Parse's form: 0 is a variable's code, 1 a number's, 4 to 12 operators.
@@ -288,18 +337,26 @@ TEST(Evaluation, BothEnginesComputeAndFailAlike)
         {"70000/0 2147483647/0 +/5 99999999999/0 +/5", {{4464, 9}, {65535, 1}}, 0, 11, "", "9 1 + 1 +"},
         {"1/0 2/0 -/5", {{1, INT32_MAX}, {2, INT32_MIN}}, 0, -1, "", "2147483647 -2147483648 -"},
         {"1/0 2/0 1/0 +/5 +/5", {{1, 10}}, kFail, 0, "1 fail to get value for variable(2) \n", "10 2 1 + +"},
-        {"2147483647/1 1/1 +/5", {}, 0, INT32_MIN, ""}, {"65536/1 65536/1 */4", {}, 0, 0, ""},
-        {"1/0 2/0 //4", {{1, -7}, {2, 2}}, 0, -3, ""}, {"7/1 1/0 %/4", {{1, -2}}, 0, 1, ""},
-        {"1/1 2/1 </6 3/1 4/1 </6 &/8", {}, 0, 1, ""}, {"99999999999/1", {}, 0, INT32_MAX, ""},
-        {"1/1 2/1", {}, 0, 2, ""}, {"(/2 1/1 +/5 )/3 -/5", {}, 0, 1, ""},
-        {"/1 4/1 +/5 x/13 -/5", {}, 0, 4, ""}, {"1/0 5/1 +/5", {{1, 10}}, 0, 15, ""},
-        {"5/1 0/1 //4 +/5", {}, kFail, 0, kDenominator}, {"5/1 0/1 %/4 0/1 */4", {}, kFail, 0, kDenominator},
-        {"1/1 +/5", {}, kFail, 0, kUnmatched}, {"+/5 1/1 2/1", {}, kFail, 0, kUnmatched},
+        {"2147483647/1 1/1 +/5", {}, 0, INT32_MIN, ""},
+        {"65536/1 65536/1 */4", {}, 0, 0, ""},
+        {"1/0 2/0 //4", {{1, -7}, {2, 2}}, 0, -3, ""},
+        {"7/1 1/0 %/4", {{1, -2}}, 0, 1, ""},
+        {"1/1 2/1 </6 3/1 4/1 </6 &/8", {}, 0, 1, ""},
+        {"99999999999/1", {}, 0, INT32_MAX, ""},
+        {"1/1 2/1", {}, 0, 2, ""},
+        {"(/2 1/1 +/5 )/3 -/5", {}, 0, 1, ""},
+        {"/1 4/1 +/5 x/13 -/5", {}, 0, 4, ""},
+        {"1/0 5/1 +/5", {{1, 10}}, 0, 15, ""},
+        {"5/1 0/1 //4 +/5", {}, kFail, 0, kDenominator},
+        {"5/1 0/1 %/4 0/1 */4", {}, kFail, 0, kDenominator},
+        {"1/1 +/5", {}, kFail, 0, kUnmatched},
+        {"+/5 1/1 2/1", {}, kFail, 0, kUnmatched},
         {"1/1 &&/11", {}, kFail, 0, kUnmatched},
         {"", {}, kFail, 0, "1 Invalid expression without operand to be evaluated \n"},
         // && and || decide from their left operand as in C: a division by
         // zero the result does not need cannot fail; one it needs does.
-        {"0/1 1/1 0/1 //4 &&/11", {}, 0, 0, ""}, {"1/1 5/1 0/1 %/4 ||/12", {}, 0, 1, ""},
+        {"0/1 1/1 0/1 //4 &&/11", {}, 0, 0, ""},
+        {"1/1 5/1 0/1 %/4 ||/12", {}, 0, 1, ""},
         {"0/1 1/1 0/1 //4 &&/11 4/1 2/1 //4 +/5", {}, 0, 2, ""},
         {"1/1 0/1 &&/11 3/1 0/1 //4 0/1 &&/11 ||/12", {}, kFail, 0, kDenominator},
         {"1/1 1/1 0/1 //4 &&/11", {}, kFail, 0, kDenominator},
@@ -327,25 +384,37 @@ TEST(Evaluation, OperatorsOnTheEdges)
 {
     const int64_t edges[] = {INT32_MIN, INT32_MIN + 1, -7, -2, -1, 0, 1, 2, 7, INT32_MAX - 1, INT32_MAX};
     for (const char *op : {"*/4", "//4", "%/4", "+/5", "-/5", "</6", ">/6", "<=/6", ">=/6", "==/7", "!=/7",
-                           "&/8", "^/9", "|/10", "&&/11", "||/12"}) {
+             "&/8", "^/9", "|/10", "&&/11", "||/12"}) {
         for (const int64_t a : edges) {
             for (const int64_t b : edges) {
                 SCOPED_TRACE(std::to_string(a) + " " + op + " " + std::to_string(b));
                 const std::string o(op, std::strrchr(op, '/'));
                 const bool divides = o == "/" || o == "%";
-                const int64_t v = o == "*" ? a * b : o == "+" ? a + b : o == "-" ? a - b
-                    : divides ? (b == 0 ? 0 : b == -1 ? (o == "/" ? -a : 0) : o == "/" ? a / b : a % b)
-                    : o == "<" ? a < b : o == ">" ? a > b : o == "<=" ? a <= b : o == ">=" ? a >= b
-                    : o == "==" ? a == b : o == "!=" ? a != b : o == "&" ? (a & b) : o == "^" ? (a ^ b)
-                    : o == "|" ? (a | b) : o == "&&" ? (a && b) : (a || b);
+                const int64_t v = o == "*" ? a * b
+                    : o == "+"             ? a + b
+                    : o == "-"             ? a - b
+                    : divides              ? (b == 0            ? 0
+                                                     : b == -1  ? (o == "/" ? -a : 0)
+                                                     : o == "/" ? a / b
+                                                                : a % b)
+                    : o == "<"             ? a < b
+                    : o == ">"             ? a > b
+                    : o == "<="            ? a <= b
+                    : o == ">="            ? a >= b
+                    : o == "=="            ? a == b
+                    : o == "!="            ? a != b
+                    : o == "&"             ? (a & b)
+                    : o == "^"             ? (a ^ b)
+                    : o == "|"             ? (a | b)
+                    : o == "&&"            ? (a && b)
+                                           : (a || b);
                 const bool byZero = divides && b == 0;
                 ExpectBoth(Parse(std::string("1/0 2/0 ") + op), {{1, int32_t(a)}, {2, int32_t(b)}},
-                           byZero ? kFail : 0, byZero ? 0 : int32_t(uint32_t(v)), byZero ? kDenominator : "");
+                    byZero ? kFail : 0, byZero ? 0 : int32_t(uint32_t(v)), byZero ? kDenominator : "");
             }
         }
     }
 }
-
 
 // Where the text goes wrong, verdict, list size, both evaluations, records.
 std::string Attempt(const std::string &text)
@@ -399,7 +468,7 @@ TEST(Concurrency, ThreadsGetWhatALoneCallerGets)
     std::atomic<int> mismatches{0};
     std::vector<std::thread> threads;
     for (const char *text : {"({$1} + 25) * 3 >= 400 && {$2} % 7 == 0", "{$2} != 0 && 100 / {$2} > 3",
-                             "1 || 5 % 0", "{$9} + 1", "((1 + 2) * 3) ^ 5", "1+", "a<=b", "(1 1)"})
+             "1 || 5 % 0", "{$9} + 1", "((1 + 2) * 3) ^ 5", "1+", "a<=b", "(1 1)"})
         threads.emplace_back([&mismatches, text, expected = Attempt(text)] {
             for (int round = 0; round < 300; ++round)
                 mismatches += Attempt(text) != expected;
@@ -411,8 +480,8 @@ TEST(Concurrency, ThreadsGetWhatALoneCallerGets)
 
 }  // namespace
 
-extern "C" int quorlith_printf(int level, const char *levelName, const char *module,
-                               const char *format, const char *file, int line, ...)
+extern "C" int quorlith_printf(
+    int level, const char *levelName, const char *module, const char *format, const char *file, int line, ...)
 {
     va_list args;
     va_start(args, line);
