@@ -23,13 +23,18 @@ PACKAGE_DIR := build-packages
 # make test against the stand-in installed into a scratch prefix.
 PLATFORM_LOG_DIR := build-platform-log
 
+# Layout is clang-format's (.clang-format): make format rewrites every C/C++
+# file, make test fails on one that is not formatted.
+LINT_PACKAGES := clang-format clang-tidy
+FORMAT_FILES = $(shell git ls-files --cached --others --exclude-standard '*.c' '*.cpp' '*.h' 2>/dev/null || find cli expr log platform examples bench tests fuzz -name '*.[ch]' -o -name '*.cpp')
+
 # The instrumented runs of make test (sanitizers, fuzzing, memcheck) and
 # make coverage need these as well.
 HARDEN_PACKAGES := clang libclang-rt-dev valgrind
 COVERAGE_PACKAGES := gcovr
 FUZZ_SECONDS ?= 30
 
-.PHONY: all deps build run test test-platform-log bench bench-build clean build-armhf test-armhf package
+.PHONY: all deps build run test test-platform-log bench bench-build clean build-armhf test-armhf package format format-check
 
 all: build
 
@@ -44,12 +49,23 @@ run: build
 	@expr='$(value EXPR)'; echo "quillet -s '$$expr'"; status=0; \
 	  $(BUILD_DIR)/bin/quillet -s "$$expr" || status=$$?; echo "exit status: $$status"
 
-test: deps-harden build
+test: deps-harden format-check build
 	@scripts/ensure-packages.sh $(DEB_PACKAGES)
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
 	@$(MAKE) --no-print-directory test-platform-log
 	@$(MAKE) --no-print-directory test-asan test-tsan
 	@$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=10
+
+format:
+	@scripts/ensure-packages.sh $(LINT_PACKAGES)
+	clang-format -i $(FORMAT_FILES)
+
+# Names every file whose layout differs from clang-format's.
+format-check:
+	@scripts/ensure-packages.sh $(LINT_PACKAGES)
+	@out=$$(clang-format --dry-run --Werror $(FORMAT_FILES) 2>&1) || \
+	  { printf '%s\n' "$$out" | grep -o '^[^: ]*:[0-9]*:[0-9]*: error' | cut -d: -f1 | sort -u | \
+	    sed 's/^/not formatted: /'; echo 'make format rewrites them'; exit 1; }
 
 # Cross-builds for 32-bit ARM and runs every test under qemu-arm.
 build-armhf:
