@@ -90,9 +90,15 @@ inline BinaryOp OperatorOf(const ExprToken &token)
 
 // Whether `op` needs its right operand once the left one is known: false
 // where && or || is already decided by the left operand, as in C.
-inline bool NeedsRightOperand(BinaryOp op, int32_t left)
+constexpr bool NeedsRightOperand(BinaryOp op, int32_t left)
 {
     return op == BinaryOp::ELogicAnd ? left != 0 : op == BinaryOp::ELogicOr ? left == 0 : true;
+}
+
+// The value of an && or || that its left operand decided: 0 for &&, 1 for ||.
+constexpr int32_t ShortCircuitValue(BinaryOp op)
+{
+    return op == BinaryOp::ELogicOr ? 1 : 0;
 }
 
 inline int32_t Wrap(uint32_t bits)
@@ -128,8 +134,9 @@ inline bool Apply(BinaryOp op, int32_t left, int32_t right, int32_t &value)
     case BinaryOp::EBitAnd: value = Wrap(l & r); return true;
     case BinaryOp::EBitXor: value = Wrap(l ^ r); return true;
     case BinaryOp::EBitOr: value = Wrap(l | r); return true;
-    case BinaryOp::ELogicAnd: value = left != 0 && right != 0; return true;
-    default: value = left != 0 || right != 0; return true;  // BinaryOp::ELogicOr
+    default:  // && and ||
+        value = NeedsRightOperand(op, left) ? right != 0 : ShortCircuitValue(op);
+        return true;
     }
 }
 
@@ -151,7 +158,7 @@ inline bool Combine(BinaryOp op, Operand left, Operand right, Operand &value)
         return true;  // its value is never read
     if (needsRight)
         return Apply(op, left.value, right.value, value.value);
-    value.value = op == BinaryOp::ELogicOr;
+    value.value = ShortCircuitValue(op);
     return true;
 }
 

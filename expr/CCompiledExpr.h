@@ -2,13 +2,20 @@
 //
 //   TokenList list;
 //   if (CExprUtil::VerifyExpression(list, "{$1} * 3 + {$2}") == 0) {
-//       const CCompiledExpr compiled(list);
+//       const CCompiledExpr compiled(list);        // GetVariables(): {1, 2}
+//       const int32_t values[] = {4, 5};           // by slot: {$1}, then {$2}
 //       int32_t value = 0;
-//       compiled.Evaluate({{1, 4}, {2, 5}}, value);  // value 17
+//       compiled.Evaluate(values, 2, value);       // value 17
 //   }
+//
+// Every evaluation gives the status, result and log records that
+// CExprUtil::EvaluatePostfix gives on a fresh copy of the compiled list with
+// the same variables. All operations are const and keep no state: one object
+// may be used by several threads at once.
 #ifndef QUILLET_EXPR_CCOMPILEDEXPR_H
 #define QUILLET_EXPR_CCOMPILEDEXPR_H
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -25,27 +32,61 @@ public:
     // to the list.
     explicit CCompiledExpr(const TokenList &postfix);
 
-    // Computes the expression with the variables of `table`. Status, result
-    // and log records are those of CExprUtil::EvaluatePostfix on a fresh copy
-    // of the compiled list with the same table: 0 and `result` written, or
-    // 20014 with `result` 0. Touches no token list; may run concurrently.
+    // The distinct variable numbers the list names, ascending, each read as
+    // substitution reads it ({$0099} and {$99} are 99, {$65536} is 0). Slot i
+    // of the evaluations by slot holds the value of GetVariables()[i]. Lists
+    // the variables of operands that && or || may skip too: every one is
+    // required before anything runs.
+    const std::vector<uint16_t> &GetVariables() const { return variables_; }
+
+    // Computes the expression with the variables of `table`. Returns 0 with
+    // `result` written, or 20014 with `result` 0 and the record logged.
     int Evaluate(const VariableTable &table, int32_t &result) const;
 
+    // As Evaluate(table) for a table mapping GetVariables()[i] to values[i]
+    // for every i < count; values past GetVariables().size() are ignored.
+    // A short count fails on the first variable in list order that it
+    // lacks, with that token's text. `values` may be null when count is 0.
+    int Evaluate(const int32_t *values, size_t count, int32_t &result) const;
+
+    // Row r (of `count`) is Evaluate(rows + r * stride, stride, results[r]),
+    // its status in statuses[r]; the records come in row order. Returns 0
+    // when every row succeeds, else 20014. `rows` may be null when count or
+    // stride is 0; `results` and `statuses` hold `count` elements each and
+    // may be null when count is 0.
+    int EvaluateRows(const int32_t *rows, size_t stride, size_t count, int32_t *results, int *statuses) const;
+
 private:
-    // One step of the program: push a value or a variable's value, or apply
-    // an operator.
+    // One step of the program for any list: push a value or a slot's value,
+    // or apply an operator.
     struct Instruction {
         uint8_t opcode;   // push value, push variable, or the first operator + BinaryOp
         int32_t operand;  // the value, or the variable's slot
     };
-    class Program;  // the instructions as the evaluation loop reads them
+    class Program;  // the instructions as evaluation::Run reads them
+    // One step of a well-formed list, as evaluation::RunSteps reads it.
+    struct Step {
+        uint8_t code;     // an evaluation::StepCode
+        uint8_t op;       // a BinaryOp
+        int32_t operand;  // a constant, a slot or a step index, as the code says
+    };
 
-    std::vector<Instruction> program_;  // one instruction a token
-    // Distinct variable numbers in the order the list first names them, and
-    // the text of that first token, which a missing variable's record shows.
-    std::vector<uint16_t> variableNumbers_;
-    std::vector<std::string> variableTexts_;
-    size_t lastLogic_;  // index of the last && or ||, or the list's size
+    void CompileSteps();
+    int EvaluateSlots(const int32_t *values, int32_t &result) const;
+    int MissingVariable(size_t count, const VariableTable *table) const;
+    size_t EvaluateBlocks(
+        const int32_t *rows, size_t stride, size_t count, int32_t *results, int *statuses) const;
+
+    std::vector<uint16_t> variables_;         // ascending; the slot is the index
+    std::vector<std::string> slotTexts_;      // the text of the first token naming each slot
+    std::vector<uint32_t> slotsInListOrder_;  // slots in the order the list first names them
+    std::vector<Instruction> program_;        // one instruction a token
+    size_t lastLogic_;                        // index of the last && or ||, or the list's size
+    // The steps of a well-formed list (empty otherwise), and the stack depth
+    // and nesting of skipped operands they reach.
+    std::vector<Step> steps_;
+    size_t stepDepth_ = 0;
+    size_t stepSkips_ = 0;
 };
 
 }  // namespace fernvault::alarm_manager

@@ -6,8 +6,8 @@
 #include <string_view>
 
 #include "Arithmetic.h"
-#include "Evaluation.h"
 #include "ExprLog.h"
+#include "FailureRecord.h"
 
 namespace fernvault::alarm_manager {
 
@@ -341,7 +341,7 @@ int CExprUtil::SubstituteVariables(TokenList &list, const VariableTable &table)
         const uint16_t number = static_cast<uint16_t>(ReadInt32(token.strToken.c_str()));
         const auto entry = table.find(number);
         if (entry == table.end())
-            return evaluation::MissingVariableFailure(token.strToken.c_str());
+            return evaluation::RecordFailure(evaluation::Failure::EMissingVariable, token.strToken.c_str());
         // At most 11 characters: the text stays in the string's own buffer.
         char digits[16];
         const auto written = std::to_chars(digits, digits + sizeof digits, entry->second);
@@ -350,29 +350,21 @@ int CExprUtil::SubstituteVariables(TokenList &list, const VariableTable &table)
     return 0;
 }
 
-// The failure records of evaluation (Evaluation.h), for EvaluatePostfix and
-// CCompiledExpr alike.
-int evaluation::EmptyListFailure()
+int evaluation::RecordFailure(Failure failure, const char *variableText)
 {
-    EXPR_LOG(EError, " Invalid expression without operand to be evaluated \n");
-    return APR_EGENERAL;
-}
-
-int evaluation::MissingVariableFailure(const char *variableText)
-{
-    EXPR_LOG(EError, " fail to get value for variable(%s) \n", variableText);
-    return APR_EGENERAL;
-}
-
-int evaluation::UnmatchedOperandsFailure()
-{
-    EXPR_LOG(EError, " Invalid expression with un-matched operands \n");
-    return APR_EGENERAL;
-}
-
-int evaluation::DenominatorFailure()
-{
-    EXPR_LOG(EError, " Invalid expression with denominator 0 \n");
+    switch (failure) {
+    case Failure::ENone: return 0;
+    case Failure::EEmptyList:
+        EXPR_LOG(EError, " Invalid expression without operand to be evaluated \n");
+        break;
+    case Failure::EMissingVariable:
+        EXPR_LOG(EError, " fail to get value for variable(%s) \n", variableText);
+        break;
+    case Failure::EUnmatchedOperands:
+        EXPR_LOG(EError, " Invalid expression with un-matched operands \n");
+        break;
+    case Failure::EDenominator: EXPR_LOG(EError, " Invalid expression with denominator 0 \n"); break;
+    }
     return APR_EGENERAL;
 }
 
@@ -408,10 +400,10 @@ int CExprUtil::EvaluatePostfix(TokenList &list, const VariableTable &table, int3
 {
     result = 0;
     if (list.empty())
-        return evaluation::EmptyListFailure();
+        return evaluation::RecordFailure(evaluation::Failure::EEmptyList);
     if (SubstituteVariables(list, table) != 0)
         return APR_EGENERAL;
-    return evaluation::RunWithStack(TokenProgram(list), result);
+    return evaluation::RecordFailure(evaluation::RunWithStack(TokenProgram(list), result));
 }
 
 }  // namespace fernvault::alarm_manager
