@@ -3,11 +3,14 @@
 // points where an independent model points, an accepted expression comes out
 // in postfix, and both evaluation engines agree on any list of tokens.
 #include <climits>
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
 #include "Arithmetic.h"
 #include "CCompiledExpr.h"
+#include "ExprLog.h"
 
 using namespace fernvault::alarm_manager;
 
@@ -59,19 +62,86 @@ ErrorLocation Model(const std::string &text)
     return Accepted(text) ? ErrorLocation{EWellFormed, 0} : ErrorLocation{EUnexpectedEnd, text.size()};
 }
 
-// EvaluatePostfix and the compiled form give the same status and result, a
-// failure being 20014 with the result 0.
+// What one evaluation gave: status, result and each record's line and message.
+std::string gRecords;
+
+std::string Outcome(int status, int32_t value)
+{
+    std::string outcome = std::to_string(status) + " " + std::to_string(value) + gRecords;
+    gRecords.clear();
+    return outcome;
+}
+
+// EvaluatePostfix and the three compiled evaluations give the same status,
+// result and records, a failure being 20014 with the result 0. Three kinds of
+// row (values from kTable, all 0, all 1) take different && || branches and
+// division outcomes; 64 + 3 rows run as a block and row by row.
 void ExpectEnginesAgree(const TokenList &list)
 {
     static const VariableTable kTable = {{1, 7}, {2, 0}, {3, INT32_MIN}, {4, -1}};
-    TokenList copy = list;
-    int32_t value = 12345, compiledValue = 12345;
-    const int status = CExprUtil::EvaluatePostfix(copy, kTable, value);
-    REQUIRE(status == 0 || (status == 20014 && value == 0));
-    REQUIRE(CCompiledExpr(list).Evaluate(kTable, compiledValue) == status && compiledValue == value);
+    gRecords.clear();  // the verification's
+    const CCompiledExpr compiled(list);
+    const std::vector<uint16_t> &variables = compiled.GetVariables();
+    size_t count = 0;  // the leading slots kTable has
+    while (count < variables.size() && kTable.count(variables[count]) != 0)
+        ++count;
+    std::vector<int32_t> kinds[3];
+    std::string expected[3];
+    for (int kind = 0; kind < 3; ++kind) {
+        VariableTable table;
+        for (size_t slot = 0; slot < count; ++slot)
+            kinds[kind].push_back(kind == 0 ? kTable.at(variables[slot]) : kind - 1);
+        for (size_t slot = 0; slot < count; ++slot)
+            table[variables[slot]] = kinds[kind][slot];
+        TokenList copy = list;
+        int32_t value = 12345;
+        const int status = CExprUtil::EvaluatePostfix(copy, table, value);
+        REQUIRE(status == 0 || (status == 20014 && value == 0));
+        expected[kind] = Outcome(status, value);
+        int32_t compiledValue = 12345;
+        REQUIRE(Outcome(compiled.Evaluate(table, compiledValue), compiledValue) == expected[kind]);
+        REQUIRE(Outcome(compiled.Evaluate(kinds[kind].data(), count, compiledValue), compiledValue) ==
+            expected[kind]);
+    }
+    const size_t rows = 64 + 3;
+    std::vector<int32_t> matrix;
+    std::string rowsExpected;
+    for (size_t row = 0; row < rows; ++row) {
+        matrix.insert(matrix.end(), kinds[row % 3].begin(), kinds[row % 3].end());
+        rowsExpected += expected[row % 3];
+    }
+    std::vector<int32_t> results(rows, 12345);
+    std::vector<int> statuses(rows, 12345);
+    const int status = compiled.EvaluateRows(matrix.data(), count, rows, results.data(), statuses.data());
+    std::string records = gRecords;
+    gRecords.clear();
+    std::string rowsOutcome;
+    int worst = 0;
+    for (size_t row = 0; row < rows; ++row) {
+        const size_t end = records.find('\n');  // a row writes one record at most
+        const bool failed = statuses[row] != 0;
+        rowsOutcome += std::to_string(statuses[row]) + " " + std::to_string(results[row]) +
+            (failed ? records.substr(0, end + 1) : "");
+        records.erase(0, failed ? end + 1 : 0);
+        worst = failed ? statuses[row] : worst;
+    }
+    REQUIRE(rowsOutcome == rowsExpected && records.empty() && status == worst);
 }
 
 }  // namespace
+
+// Records each call's line and message, so that the engines' records compare.
+extern "C" int quorlith_printf(
+    int, const char *, const char *, const char *format, const char *, int line, ...)
+{
+    va_list args;
+    va_start(args, line);
+    char message[256];
+    const int length = std::vsnprintf(message, sizeof message, format, args);
+    va_end(args);
+    gRecords += std::to_string(line) + message;
+    return length;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
