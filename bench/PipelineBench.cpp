@@ -1,11 +1,14 @@
 // The expression pipeline against the limit reference and muParser, in one
-// run: values are checked to agree first, a summary of ratios follows Google
-// Benchmark's table. Figures are CPU time, which a busy machine disturbs less
-// than wall time. Records go to a silent quorlith_printf (SilentLog.cpp).
+// run, and the compiled form's evaluations over many samples against the
+// reference and the expression written by hand: values are checked to agree
+// first, a summary of ratios follows Google Benchmark's table. Figures are CPU time, which a busy machine
+// disturbs less than wall time. Records go to a silent quorlith_printf (SilentLog.cpp).
 #include <benchmark/benchmark.h>
 #include <muParserInt.h>
 
+#include <array>
 #include <cstdio>
+#include <limits>
 #include <map>
 #include <memory>
 #include <string>
@@ -18,6 +21,9 @@ namespace {
 
 using namespace fernvault::alarm_manager;
 using namespace quillet_bench;
+
+// The counter of a row whose step does many evaluations: seconds per evaluation.
+constexpr char kPerEvaluation[] = "per eval";
 
 constexpr char kExpression[] =
     "({$1} + 25) * 3 >= 400 && ({$2} % 7 == 0 || {$3} / 4 > 12) & 255 ^ 1 | 4 || {$12} * 16 - {$3} != 70";
@@ -59,6 +65,109 @@ const std::vector<Input> kInputs = [] {
     }
     return inputs;
 }();
+
+// The samples: values of {$1}, {$2}, {$3} and {$12}, in that order.
+constexpr uint16_t kSampleVariables[] = {1, 2, 3, 12};
+using Sample = std::array<int32_t, 4>;
+constexpr size_t kSampleCount = 1024;
+
+// Fixed-seed samples (xorshift32), the same in every run. Each comparison of
+// the expression falls on both sides: {$1} >= 109 is `>= 400`, half the {$2}
+// are multiples of 7, {$3} >= 52 is `/ 4 > 12`, a quarter of the samples make
+// `{$12} * 16 - {$3}` 70; one value in 16 is 0, -1 or a 32-bit limit, where
+// sums and products wrap.
+const std::vector<Sample> kSamples = [] {
+    uint32_t state = 2463534242u;
+    const auto next = [&state](int32_t low, int32_t high) {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        return low + static_cast<int32_t>(state % static_cast<uint32_t>(high - low + 1));
+    };
+    constexpr int32_t kSpecial[] = {
+        0, -1, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()};
+    std::vector<Sample> samples(kSampleCount);
+    for (Sample &s : samples) {
+        s = {next(-300, 500), next(-100, 100), next(-100, 200), next(-60, 60)};
+        s[1] -= next(0, 1) * (s[1] % 7);
+        s[2] = next(0, 3) == 0 ? s[3] * 16 - 70 : s[2];
+        for (int32_t &value : s)
+            value = next(0, 15) == 0 ? kSpecial[next(0, 3)] : value;
+    }
+    return samples;
+}();
+
+uint32_t Bits(int32_t value)
+{
+    return static_cast<uint32_t>(value);
+}
+
+int32_t Signed(uint32_t bits)
+{
+    return static_cast<int32_t>(bits);
+}
+
+// The expression by hand, with the language's arithmetic: sums and products
+// wrap (computed on 32 unsigned bits), division truncates, && and || stop
+// early as in C. Its divisors are nonzero constants, so nothing can fail.
+int32_t HandWritten(const Sample &s)
+{
+    return (Signed((Bits(s[0]) + 25u) * 3u) >= 400 && ((((s[1] % 7 == 0 || s[2] / 4 > 12) & 255) ^ 1) | 4)) ||
+        Signed(Bits(s[3]) * 16u - Bits(s[2])) != 70;
+}
+
+// The four comparisons on `s`, each computed whether or not the expression
+// reaches it: `>= 400`, `% 7 == 0`, `/ 4 > 12`, `!= 70`.
+std::array<bool, 4> Comparisons(const Sample &s)
+{
+    return {Signed((Bits(s[0]) + 25u) * 3u) >= 400, s[1] % 7 == 0, s[2] / 4 > 12,
+        Signed(Bits(s[3]) * 16u - Bits(s[2])) != 70};
+}
+
+VariableTable TableOf(const Sample &s)
+{
+    VariableTable table;
+    for (size_t i = 0; i < s.size(); ++i)
+        table[kSampleVariables[i]] = s[i];
+    return table;
+}
+
+// One table reused for every sample, as a host keeps it: its entries are
+// found once, and each sample's values are written into them.
+struct SampleTable {
+    SampleTable()
+        : table(TableOf({}))
+    {
+        for (size_t i = 0; i < cells.size(); ++i)
+            cells[i] = &table.at(kSampleVariables[i]);
+    }
+    SampleTable(const SampleTable &) = delete;
+    const VariableTable &Write(const Sample &s)
+    {
+        for (size_t i = 0; i < cells.size(); ++i)
+            *cells[i] = s[i];
+        return table;
+    }
+    VariableTable table;
+    std::array<int32_t *, 4> cells;
+};
+
+CCompiledExpr Compiled(const Input &input)
+{
+    TokenList list;
+    CExprUtil::VerifyExpression(list, input.text.c_str());
+    return CCompiledExpr(list);
+}
+
+// The samples as rows of `compiled`'s slots, GetVariables().size() values a row.
+std::vector<int32_t> SlotRows(const CCompiledExpr &compiled)
+{
+    std::vector<int32_t> rows;
+    for (const Sample &s : kSamples)
+        for (const uint16_t variable : compiled.GetVariables())
+            rows.push_back(TableOf(s).at(variable));
+    return rows;
+}
 
 // muParser with the four variables bound to `table` and xor defined. It
 // holds the addresses of its own members, so it stays where it was made.
@@ -111,22 +220,87 @@ bool ValuesAgree()
     return agree;
 }
 
+// Every sample through every evaluation of the 99-byte expression, and the
+// four comparisons on both sides in the samples, before any time is taken.
+bool SamplesAgree()
+{
+    const CCompiledExpr compiled = Compiled(kInputs[kExpr]);
+    const size_t stride = compiled.GetVariables().size();
+    const std::vector<int32_t> rows = SlotRows(compiled);
+    ReferenceProgram program;
+    std::vector<int32_t> results(kSampleCount);
+    std::vector<int> statuses(kSampleCount);
+    bool agree = ReferenceCompile(kExpression, program) &&
+        compiled.EvaluateRows(rows.data(), stride, kSampleCount, results.data(), statuses.data()) == 0;
+    size_t trues = 0, comparisons[4] = {};
+    for (size_t r = 0; r < kSampleCount; ++r) {
+        const Sample &s = kSamples[r];
+        const VariableTable table = TableOf(s);
+        TokenList list;
+        int32_t road = 0, byTable = 0, bySlots = 0, reference = 0;
+        const bool same = CExprUtil::VerifyExpression(list, kExpression) == 0 &&
+            CExprUtil::EvaluatePostfix(list, table, road) == 0 && compiled.Evaluate(table, byTable) == 0 &&
+            compiled.Evaluate(rows.data() + r * stride, stride, bySlots) == 0 && statuses[r] == 0 &&
+            ReferenceEvaluate(program, table, reference) && byTable == road && bySlots == road &&
+            results[r] == road && reference == road && HandWritten(s) == road;
+        if (!same)
+            std::printf("DISAGREE sample %zu {%d, %d, %d, %d}: %d %d %d %d %d %d\n", r, s[0], s[1], s[2],
+                s[3], road, byTable, bySlots, results[r], reference, HandWritten(s));
+        agree = agree && same;
+        trues += road != 0;
+        for (size_t c = 0; c < 4; ++c)
+            comparisons[c] += Comparisons(s)[c];
+    }
+    for (const size_t count : comparisons)
+        agree = agree && count > 0 && count < kSampleCount;
+    std::printf(
+        "%-8s 99-byte, %zu samples: %zu true (quillet, Evaluate(table), by slots, EvaluateRows, reference, "
+        "hand-written); true in samples: >= 400 %zu, %% 7 == 0 %zu, / 4 > 12 %zu, != 70 %zu\n",
+        agree ? "agree" : "DISAGREE", kSampleCount, trues, comparisons[0], comparisons[1], comparisons[2],
+        comparisons[3]);
+    return agree;
+}
+
 // The one timed loop. Adds benchmark `row` on every input, or on the 99-byte
 // expression alone unless `chains`: `prepare(input)`, untimed, builds what
-// the work needs and returns the step that handles one expression.
-template <class Prepare> void Add(const char *row, bool chains, Prepare prepare)
+// the work needs and returns the step that does `evaluations` evaluations;
+// the figures are per evaluation.
+template <class Prepare> void Add(const char *row, bool chains, Prepare prepare, size_t evaluations = 1)
 {
     for (const Input &input : kInputs) {
         if (!chains && &input != &kInputs[kExpr])
             continue;
-        const auto body = [prepare, &input](benchmark::State &state) {
+        const auto body = [prepare, &input, evaluations](benchmark::State &state) {
             auto step = prepare(input);
             for (auto _ : state)
                 step();
+            if (evaluations > 1)
+                state.counters[kPerEvaluation] = benchmark::Counter(static_cast<double>(evaluations),
+                    benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
         };
         benchmark::RegisterBenchmark((std::string(row) + "/" + input.name).c_str(), body)
             ->Unit(benchmark::kNanosecond);
     }
+}
+
+// Adds benchmark `row` on the 99-byte expression over the samples, its
+// figures per sample: `prepare` as Add's, its step evaluating every sample.
+template <class Prepare> void AddSamples(const char *row, Prepare prepare)
+{
+    Add(row, false, prepare, kSampleCount);
+}
+
+// A step that evaluates every sample, sample r by `evaluate(r, value)`,
+// which returns a status.
+template <class Evaluate> auto EachSample(Evaluate evaluate)
+{
+    return [evaluate = std::move(evaluate)] {
+        for (size_t r = 0; r < kSampleCount; ++r) {
+            int32_t value = 0;
+            benchmark::DoNotOptimize(evaluate(r, value));
+            benchmark::DoNotOptimize(value);
+        }
+    };
 }
 
 // The whole road on `text` with the timed table: verify into `list`, evaluate.
@@ -160,9 +334,7 @@ void AddBenchmarks()
         };
     });
     Add("CCompiledExpr evaluate", true, [](const Input &input) {
-        TokenList list;
-        CExprUtil::VerifyExpression(list, input.text.c_str());
-        return [compiled = CCompiledExpr(list), value = int32_t{0}]() mutable {
+        return [compiled = Compiled(input), value = int32_t{0}]() mutable {
             benchmark::DoNotOptimize(compiled.Evaluate(kTimedTable, value));
         };
     });
@@ -187,18 +359,58 @@ void AddBenchmarks()
         mu->parser.Eval();  // the first evaluation parses
         return [mu = std::move(mu)] { benchmark::DoNotOptimize(mu->parser.Eval()); };
     });
+    // Over the samples; a table is rewritten before each call, a row of
+    // slots is read in place.
+    AddSamples("reference evaluate, samples", [](const Input &input) {
+        ReferenceProgram program;
+        ReferenceCompile(input.text.c_str(), program);
+        return EachSample([program, table = std::make_unique<SampleTable>()](size_t r, int32_t &value) {
+            return ReferenceEvaluate(program, table->Write(kSamples[r]), value);
+        });
+    });
+    AddSamples("Evaluate(table), samples", [](const Input &input) {
+        return EachSample(
+            [compiled = Compiled(input), table = std::make_unique<SampleTable>()](
+                size_t r, int32_t &value) { return compiled.Evaluate(table->Write(kSamples[r]), value); });
+    });
+    AddSamples("Evaluate by slots, samples", [](const Input &input) {
+        const CCompiledExpr compiled = Compiled(input);
+        return EachSample(
+            [compiled, stride = compiled.GetVariables().size(), rows = SlotRows(compiled)](size_t r,
+                int32_t &value) { return compiled.Evaluate(rows.data() + r * stride, stride, value); });
+    });
+    AddSamples("EvaluateRows, samples", [](const Input &input) {
+        const CCompiledExpr compiled = Compiled(input);
+        return [compiled, rows = SlotRows(compiled), results = std::vector<int32_t>(kSampleCount),
+                   statuses = std::vector<int>(kSampleCount)]() mutable {
+            benchmark::DoNotOptimize(compiled.EvaluateRows(
+                rows.data(), compiled.GetVariables().size(), kSampleCount, results.data(), statuses.data()));
+            benchmark::ClobberMemory();
+        };
+    });
+    AddSamples("hand-written C++, samples", [](const Input &) {
+        return [results = std::vector<int32_t>(kSampleCount)]() mutable {
+            for (size_t r = 0; r < kSampleCount; ++r)
+                results[r] = HandWritten(kSamples[r]);
+            benchmark::DoNotOptimize(results.data());
+            benchmark::ClobberMemory();
+        };
+    });
 }
 
-// Keeps the CPU time per expression of every run, keyed "row/input".
+// Keeps the CPU time per evaluation of every run, keyed "row/input".
 struct SummaryReporter : benchmark::ConsoleReporter {
     void ReportRuns(const std::vector<Run> &runs) override
     {
-        for (const Run &run : runs)
+        for (const Run &run : runs) {
+            const auto per = run.counters.find(kPerEvaluation);
             if (!run.error_occurred)
-                ns_[run.benchmark_name()] = run.GetAdjustedCPUTime();
+                ns_[run.benchmark_name()] =
+                    per == run.counters.end() ? run.GetAdjustedCPUTime() : per->second.value * 1e9;
+        }
         ConsoleReporter::ReportRuns(runs);
     }
-    // Nanoseconds per expression, per token on a chain; 0 when not run.
+    // Nanoseconds per evaluation, per token on a chain; 0 when not run.
     double Ns(const std::string &row, size_t input) const
     {
         const auto found = ns_.find(row + "/" + kInputs[input].name);
@@ -209,7 +421,7 @@ struct SummaryReporter : benchmark::ConsoleReporter {
 };
 
 // Row `top` on input `topInput` over row `bottom` on `bottomInput`, as Ns
-// gives them, at most (or at least) `limit`.
+// gives them, at most (or at least) `limit`; a limit of 0 is none.
 struct Target {
     const char *top, *bottom;
     size_t topInput, bottomInput;
@@ -226,7 +438,21 @@ const Target kTargets[] = {
     {"whole road", "reference whole road", kLongest, kLongest, 15, true},
     {"CCompiledExpr evaluate", "muParser evaluate again", kExpr, kExpr, 1, true},
     {"CCompiledExpr evaluate", "reference evaluate", kExpr, kExpr, 1.5, true},
+    {"Evaluate by slots, samples", "reference evaluate, samples", kExpr, kExpr, 0.30, true},
+    {"EvaluateRows, samples", "reference evaluate, samples", kExpr, kExpr, 0.08, true},
+    {"Evaluate(table), samples", "reference evaluate, samples", kExpr, kExpr, 0.6, true},
+    {"Evaluate by slots, samples", "hand-written C++, samples", kExpr, kExpr, 0, true},
+    {"EvaluateRows, samples", "hand-written C++, samples", kExpr, kExpr, 0, true},
+    {"Evaluate(table), samples", "hand-written C++, samples", kExpr, kExpr, 0, true},
+    {"reference evaluate, samples", "hand-written C++, samples", kExpr, kExpr, 0, true},
 };
+
+std::string Format(double limit)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", limit);
+    return text;
+}
 
 void PrintSummary(const SummaryReporter &results)
 {
@@ -240,9 +466,11 @@ void PrintSummary(const SummaryReporter &results)
         const double top = results.Ns(t.top, t.topInput), bottom = results.Ns(t.bottom, t.bottomInput);
         const double ratio = top / bottom;
         const bool met = t.atMost ? ratio <= t.limit : ratio >= t.limit;
-        std::printf("| %s | %.2f | %s %g | %s |\n", what.c_str(), ratio, t.atMost ? "at most" : "at least",
-            t.limit,
+        const std::string target =
+            t.limit == 0 ? "none" : (t.atMost ? "at most " : "at least ") + Format(t.limit);
+        std::printf("| %s | %.2f | %s | %s |\n", what.c_str(), ratio, target.c_str(),
             top == 0.0 || bottom == 0.0 ? "not run"
+                : t.limit == 0          ? ""
                 : met                   ? "met"
                                         : "MISSED");
     }
@@ -252,7 +480,7 @@ void PrintSummary(const SummaryReporter &results)
 
 int main(int argc, char **argv)
 {
-    if (!ValuesAgree())
+    if (!ValuesAgree() || !SamplesAgree())
         return 1;
     AddBenchmarks();
     benchmark::Initialize(&argc, argv);
