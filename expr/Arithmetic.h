@@ -140,6 +140,34 @@ inline bool Apply(BinaryOp op, int32_t left, int32_t right, int32_t &value)
     }
 }
 
+// The multiplier by which DivideByConstant divides by `magnitude` (2 or
+// more): ceil(2^64 / magnitude), exact for every 32-bit dividend.
+constexpr uint64_t DivisionMultiplier(uint32_t magnitude)
+{
+    return UINT64_MAX / magnitude + 1;
+}
+
+// The quotient that Apply gives for left / divisor, where |divisor| is 2 or
+// more and `multiplier` is DivisionMultiplier(|divisor|): a multiplication
+// instead of a hardware division, the dearest step of an evaluation.
+inline int32_t DivideByConstant(int32_t left, int32_t divisor, uint64_t multiplier)
+{
+    const uint32_t magnitude = left < 0 ? 0u - static_cast<uint32_t>(left) : static_cast<uint32_t>(left);
+    // The high 64 bits of multiplier * magnitude, from 32-bit halves.
+    const uint64_t low = (multiplier & 0xFFFFFFFFu) * magnitude;
+    const uint64_t high = (multiplier >> 32) * magnitude;
+    const auto quotient = static_cast<uint32_t>((high + (low >> 32)) >> 32);
+    return (left < 0) != (divisor < 0) ? Wrap(0u - quotient) : Wrap(quotient);
+}
+
+// The remainder that Apply gives for left % divisor, as DivideByConstant.
+inline int32_t RemainderByConstant(int32_t left, int32_t divisor, uint64_t multiplier)
+{
+    const int32_t quotient = DivideByConstant(left, divisor, multiplier);
+    return Wrap(
+        static_cast<uint32_t>(left) - static_cast<uint32_t>(quotient) * static_cast<uint32_t>(divisor));
+}
+
 // A value on an evaluation stack. It is poisoned when it stems from a
 // division by zero whose failure waits on an && or || that may not need it.
 struct Operand {

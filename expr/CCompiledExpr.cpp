@@ -11,15 +11,19 @@ namespace fernvault::alarm_manager {
 namespace {
 enum Opcode : uint8_t { kPushValue, kPushVariable, kFirstOperator };
 
+using evaluation::EDivideConstant;
+using evaluation::EEnd;
+using evaluation::EJoin;
+using evaluation::ERemainderConstant;
+using evaluation::ESkipIfDecided;
 using evaluation::Failure;
 using evaluation::RecordFailure;
-using evaluation::StepCode;
 
 // EvaluateRows runs this many rows side by side, each step decoded once for
-// all of them. Programs that stack more pending values than kMaxBlockDepth
-// run row by row instead, so that a block's stack stays small.
+// all of them. Programs with more registers than kMaxBlockRegisters run row
+// by row instead, so that a block's registers stay small.
 constexpr size_t kBlockRows = 64;
-constexpr size_t kMaxBlockDepth = 64;
+constexpr size_t kMaxBlockRegisters = 256;
 
 // Whether `op` may leave its right operand unneeded (&& and ||).
 constexpr bool MayShortCircuit(BinaryOp op)
@@ -95,68 +99,97 @@ CCompiledExpr::CCompiledExpr(const TokenList &postfix)
 }
 
 // Fills steps_ when the program is one expression tree: every operator finds
-// two values and one value is left. An operand right before an operator is
-// that operator's right operand and folds into it; an && or || whose right
+// two values and one value is left. Each depth of the postfix stack gets a
+// temporary register; an operand takes none, its register (slot or constant)
+// standing in for it until an operator reads it. An && or || whose right
 // operand is more than an operand gets a skip before that operand.
 void CCompiledExpr::CompileSteps()
 {
     const size_t count = program_.size();
     const auto isOperator = [this](size_t i) { return program_[i].opcode >= kFirstOperator; };
-    const auto operatorAt = [this](size_t i) { return program_[i].opcode - kFirstOperator; };
-    // skipBefore[i]: 1 + the operator whose skipped right operand starts at i.
+    const auto operatorAt = [this](size_t i) {
+        return static_cast<BinaryOp>(program_[i].opcode - kFirstOperator);
+    };
+    // skipBefore[i]: 1 + the operator whose skipped right operand starts at i;
+    // joins[i]: the operator at i closes such a skip.
     std::vector<uint8_t> skipBefore(count, 0);
+    std::vector<bool> joins(count, false);
     std::vector<size_t> starts;  // where each pending value's instructions start
+    size_t constants = 0;
+    size_t depth = 0;
     for (size_t i = 0; i < count; ++i) {
         if (!isOperator(i)) {
+            constants += program_[i].opcode == kPushValue;
             starts.push_back(i);
+            depth = std::max(depth, starts.size());
             continue;
         }
         if (starts.size() < 2)
             return;
         const size_t rightStart = starts.back();
         starts.pop_back();
-        if (rightStart != i - 1 && MayShortCircuit(static_cast<BinaryOp>(operatorAt(i))))
-            skipBefore[rightStart] = static_cast<uint8_t>(1 + operatorAt(i));
+        if (rightStart != i - 1 && MayShortCircuit(operatorAt(i))) {
+            skipBefore[rightStart] = static_cast<uint8_t>(1 + static_cast<uint8_t>(operatorAt(i)));
+            joins[i] = true;
+        }
     }
-    if (starts.size() != 1)
+    if (starts.size() != 1 || variables_.size() + constants + depth > UINT32_MAX)
         return;
 
-    const auto emit = [this](StepCode code, int op, int32_t operand) {
-        steps_.push_back(Step{static_cast<uint8_t>(code), static_cast<uint8_t>(op), operand});
+    const auto firstTemporary = static_cast<uint32_t>(variables_.size() + constants);
+    registerCount_ = firstTemporary + depth;
+    const auto emit = [this](uint8_t code, uint32_t dst, uint32_t a, uint32_t b) {
+        steps_.push_back(Step{code, 0, dst, a, b, 0});
+        return steps_.size() - 1;
     };
-    std::vector<size_t> openSkips;  // indexes of skips whose target is not known yet
-    size_t depth = 0;
+    std::vector<uint32_t> registers;  // the register of each pending value
+    std::vector<size_t> openSkips;    // skips whose join is not reached yet
     for (size_t i = 0; i < count; ++i) {
         const Instruction instruction = program_[i];
-        if (isOperator(i)) {
-            --depth;
-            if (!MayShortCircuit(static_cast<BinaryOp>(operatorAt(i)))) {
-                emit(StepCode::EApplyPopped, operatorAt(i), 0);
-                continue;
-            }
-            emit(StepCode::EJoinSkipped, operatorAt(i), 0);
-            steps_[openSkips.back()].operand = static_cast<int32_t>(steps_.size());
-            openSkips.pop_back();
-            continue;
-        }
+        const auto top = static_cast<uint32_t>(firstTemporary + registers.size() - 1);
         if (skipBefore[i] != 0) {
-            openSkips.push_back(steps_.size());
-            emit(StepCode::ESkipIfDecided, skipBefore[i] - 1, 0);
-            stepSkips_ = std::max(stepSkips_, openSkips.size());
+            const size_t skip = emit(ESkipIfDecided, top, registers.back(), registers.back());
+            steps_[skip].op = static_cast<uint8_t>(skipBefore[i] - 1);
+            openSkips.push_back(skip);
+            skipLevels_ = std::max(skipLevels_, openSkips.size());
         }
-        const bool isSlot = instruction.opcode == kPushVariable;
-        if (i + 1 < count && isOperator(i + 1)) {
-            emit(isSlot ? StepCode::EApplySlot : StepCode::EApplyConstant, operatorAt(i + 1),
-                instruction.operand);
-            ++i;
+        if (instruction.opcode == kPushVariable) {
+            registers.push_back(static_cast<uint32_t>(instruction.operand));
             continue;
         }
-        if (i > 0) {
-            emit(StepCode::EPush, 0, 0);
-            stepDepth_ = std::max(stepDepth_, ++depth);
+        if (instruction.opcode == kPushValue) {
+            registers.push_back(static_cast<uint32_t>(variables_.size() + constants_.size()));
+            constants_.push_back(instruction.operand);
+            continue;
         }
-        emit(isSlot ? StepCode::ELoadSlot : StepCode::ELoadConstant, 0, instruction.operand);
+        const BinaryOp op = operatorAt(i);
+        const uint32_t right = registers.back();
+        registers.pop_back();
+        const uint32_t left = registers.back();
+        const uint32_t dst = top - 1;
+        registers.back() = dst;
+        if (joins[i]) {
+            const size_t skip = openSkips.back();
+            openSkips.pop_back();
+            steps_[emit(EJoin, dst, left, right)].op = static_cast<uint8_t>(op);
+            steps_[skip].aux = static_cast<uint32_t>(steps_.size() - 1 - skip);
+            continue;
+        }
+        const bool divides = op == BinaryOp::EDiv || op == BinaryOp::EMod;
+        const size_t constant = right - variables_.size();  // if it is one
+        const int32_t divisor =
+            right >= variables_.size() && right < firstTemporary ? constants_[constant] : 0;
+        if (!divides || divisor == 0 || divisor == 1 || divisor == -1) {
+            emit(static_cast<uint8_t>(op), dst, left, right);
+            continue;
+        }
+        const uint32_t magnitude =
+            divisor < 0 ? 0u - static_cast<uint32_t>(divisor) : static_cast<uint32_t>(divisor);
+        steps_[emit(op == BinaryOp::EDiv ? EDivideConstant : ERemainderConstant, dst, left, right)].aux =
+            static_cast<uint32_t>(multipliers_.size());
+        multipliers_.push_back(DivisionMultiplier(magnitude));
     }
+    emit(EEnd, registers.back(), registers.back(), registers.back());
 }
 
 int CCompiledExpr::Evaluate(const VariableTable &table, int32_t &result) const
@@ -205,21 +238,17 @@ int CCompiledExpr::EvaluateSlots(const int32_t *values, int32_t &result) const
     if (steps_.empty())
         return RecordFailure(evaluation::RunWithStack(Program(program_, values, lastLogic_), result));
     int32_t local[evaluation::kLocalValues];
-    const evaluation::ValueBuffer<int32_t> stack(local, stepDepth_);
-    evaluation::Lanes<1> lane{{0}, {false}};
-    const auto value = [values](size_t, size_t slot) { return values[slot]; };
-    const Failure failure =
-        evaluation::RunSteps(steps_.data(), steps_.size(), value, lane, stack.data(), nullptr);
-    if (failure == Failure::ENone)
-        result = lane.value[0];
-    return RecordFailure(failure);
+    const evaluation::ValueBuffer<int32_t> registers(local, registerCount_);
+    std::copy(values, values + variables_.size(), registers.data());
+    std::copy(constants_.begin(), constants_.end(), registers.data() + variables_.size());
+    return RecordFailure(evaluation::RunSteps(steps_.data(), multipliers_.data(), registers.data(), result));
 }
 
 int CCompiledExpr::EvaluateRows(
     const int32_t *rows, size_t stride, size_t count, int32_t *results, int *statuses) const
 {
     size_t row = 0;
-    if (!steps_.empty() && stride >= variables_.size() && stepDepth_ <= kMaxBlockDepth)
+    if (!steps_.empty() && stride >= variables_.size() && registerCount_ <= kMaxBlockRegisters)
         row = EvaluateBlocks(rows, stride, count, results, statuses);
     for (; row < count; ++row)
         statuses[row] = Evaluate(stride != 0 ? rows + row * stride : rows, stride, results[row]);
@@ -232,18 +261,24 @@ int CCompiledExpr::EvaluateRows(
 size_t CCompiledExpr::EvaluateBlocks(
     const int32_t *rows, size_t stride, size_t count, int32_t *results, int *statuses) const
 {
-    std::unique_ptr<int32_t[]> stack(new int32_t[stepDepth_ * kBlockRows]);
-    std::unique_ptr<bool[]> saved(new bool[stepSkips_ * kBlockRows]);
+    const size_t slots = variables_.size();
+    std::unique_ptr<int32_t[]> registers(new int32_t[registerCount_ * kBlockRows]);
+    std::unique_ptr<uint8_t[]> masks(new uint8_t[skipLevels_ * kBlockRows + 1]);
+    for (size_t constant = 0; constant < constants_.size(); ++constant)
+        std::fill_n(registers.get() + (slots + constant) * kBlockRows, kBlockRows, constants_[constant]);
     size_t done = 0;
     for (; count - done >= kBlockRows; done += kBlockRows) {
-        const int32_t *block = rows + done * stride;
-        const auto value = [block, stride](size_t r, size_t slot) { return block[r * stride + slot]; };
-        evaluation::Lanes<kBlockRows> lanes{};
-        evaluation::RunSteps(steps_.data(), steps_.size(), value, lanes, stack.get(), saved.get());
+        for (size_t slot = 0; slot < slots; ++slot)
+            for (size_t r = 0; r < kBlockRows; ++r)
+                registers[slot * kBlockRows + r] = rows[(done + r) * stride + slot];
+        bool failed[kBlockRows] = {};
+        const int32_t *values = registers.get() +
+            size_t{evaluation::RunBlock(
+                steps_.data(), multipliers_.data(), registers.get(), masks.get(), failed)} *
+                kBlockRows;
         for (size_t r = 0; r < kBlockRows; ++r) {
-            const bool failed = lanes.failed[r];
-            results[done + r] = failed ? 0 : lanes.value[r];
-            statuses[done + r] = RecordFailure(failed ? Failure::EDenominator : Failure::ENone);
+            results[done + r] = failed[r] ? 0 : values[r];
+            statuses[done + r] = failed[r] ? RecordFailure(Failure::EDenominator) : 0;
         }
     }
     return done;

@@ -64,13 +64,16 @@ private:
         int32_t operand;  // the value, or the variable's slot
     };
     class Program;  // the instructions as evaluation::Run reads them
-    // One step of a well-formed list, as evaluation::RunSteps reads it.
+    // One step of a well-formed list, as evaluation::RunSteps reads it:
+    // registers dst, a and b.
     struct Step {
-        uint8_t code;     // an evaluation::StepCode
-        uint8_t op;       // a BinaryOp
-        int32_t operand;  // a constant, a slot or a step index, as the code says
+        uint8_t code;  // an evaluation::StepCode, or a BinaryOp to apply
+        uint8_t op;    // the && or || of a skip or a join
+        uint32_t dst;
+        uint32_t a;
+        uint32_t b;
+        uint32_t aux;  // steps a skip skips; a division's multiplier
     };
-
     void CompileSteps();
     int EvaluateSlots(const int32_t *values, int32_t &result) const;
     int MissingVariable(size_t count, const VariableTable *table) const;
@@ -82,11 +85,14 @@ private:
     std::vector<uint32_t> slotsInListOrder_;  // slots in the order the list first names them
     std::vector<Instruction> program_;        // one instruction a token
     size_t lastLogic_;                        // index of the last && or ||, or the list's size
-    // The steps of a well-formed list (empty otherwise), and the stack depth
-    // and nesting of skipped operands they reach.
+    // The steps of a well-formed list (empty otherwise), what they read,
+    // and how many registers they use: the slots, the constants (their
+    // initial values), and the temporaries.
     std::vector<Step> steps_;
-    size_t stepDepth_ = 0;
-    size_t stepSkips_ = 0;
+    std::vector<int32_t> constants_;
+    std::vector<uint64_t> multipliers_;
+    size_t registerCount_ = 0;
+    size_t skipLevels_ = 0;  // how deep skips nest
 };
 
 }  // namespace fernvault::alarm_manager

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <type_traits>
 
 #include "Arithmetic.h"
 
@@ -110,28 +111,67 @@ template <typename Program> Failure RunWithStack(const Program &program, int32_t
     return Run(program, stack.data(), result);
 }
 
-// One step of a well-formed program. The accumulator holds the value last
-// computed; a push moves it onto the stack of pending left operands.
-enum class StepCode : uint8_t {
-    ELoadConstant,   // accumulator = operand
-    ELoadSlot,       // accumulator = the value of slot `operand`
-    EPush,           // push the accumulator
-    EApplyConstant,  // accumulator = accumulator op operand
-    EApplySlot,      // accumulator = accumulator op the value of slot `operand`
-    EApplyPopped,    // accumulator = popped op accumulator
-    ESkipIfDecided,  // if the accumulator decides && or ||, take its value and go to step `operand`
-    EJoinSkipped,    // EApplyPopped for the && or || of the ESkipIfDecided it closes
+// What a step does to the registers: dst = a op b, for codes 0 to 15, the
+// BinaryOp of that number; the codes after them follow. Registers hold the
+// caller's values by slot, then the program's constants, then one
+// temporary for each depth of the postfix stack.
+enum StepCode : uint8_t {
+    EDivideConstant = static_cast<uint8_t>(BinaryOp::ELogicOr) + 1,  // dst = a / b, b a constant of
+                                                                     // magnitude 2 or more
+    ERemainderConstant,  // dst = a % b, the same; both with multiplier `aux`
+    ESkipIfDecided,      // if a decides && or || (op), dst = its value and skip `aux` steps, to the
+                         // step after the matching EJoin
+    EJoin,               // dst = a op b for the && or || (op) of the ESkipIfDecided it closes
+    EEnd,                // the result is a
 };
 
-// The lanes of one run: row r's value of slot s is values(r, s).
-// kLanes == 1 returns at the first failure; wider runs mark the lane in
-// `failed` and go on with the others, leaving the lane's value undefined.
-// `stack` has room for depth * kLanes values and `saved` for skips * kLanes
-// flags, the depth and skip nesting that the steps reach.
-template <size_t kLanes> struct Lanes {
-    int32_t value[kLanes];
-    bool failed[kLanes];  // in: lanes not to compute; out: also lanes that failed
-};
+// Runs the steps of a well-formed program over `registers` for one row; the
+// values and constants are in place. Each step has code, op, dst, a, b and
+// aux. A division by zero that runs is needed: it fails at once.
+template <typename Step>
+Failure RunSteps(const Step *step, const uint64_t *multipliers, int32_t *registers, int32_t &result)
+{
+    for (;; ++step) {
+        const int32_t a = registers[step->a];
+        const int32_t b = registers[step->b];
+        int32_t &dst = registers[step->dst];
+        using B = BinaryOp;
+        switch (step->code) {
+        case static_cast<uint8_t>(B::EMul): Apply(B::EMul, a, b, dst); break;
+        case static_cast<uint8_t>(B::EDiv):
+            if (!Apply(B::EDiv, a, b, dst))
+                return Failure::EDenominator;
+            break;
+        case static_cast<uint8_t>(B::EMod):
+            if (!Apply(B::EMod, a, b, dst))
+                return Failure::EDenominator;
+            break;
+        case static_cast<uint8_t>(B::EAdd): Apply(B::EAdd, a, b, dst); break;
+        case static_cast<uint8_t>(B::ESub): Apply(B::ESub, a, b, dst); break;
+        case static_cast<uint8_t>(B::EGreater): Apply(B::EGreater, a, b, dst); break;
+        case static_cast<uint8_t>(B::ELess): Apply(B::ELess, a, b, dst); break;
+        case static_cast<uint8_t>(B::EGreaterEqual): Apply(B::EGreaterEqual, a, b, dst); break;
+        case static_cast<uint8_t>(B::ELessEqual): Apply(B::ELessEqual, a, b, dst); break;
+        case static_cast<uint8_t>(B::EEqual): Apply(B::EEqual, a, b, dst); break;
+        case static_cast<uint8_t>(B::ENotEqual): Apply(B::ENotEqual, a, b, dst); break;
+        case static_cast<uint8_t>(B::EBitAnd): Apply(B::EBitAnd, a, b, dst); break;
+        case static_cast<uint8_t>(B::EBitXor): Apply(B::EBitXor, a, b, dst); break;
+        case static_cast<uint8_t>(B::EBitOr): Apply(B::EBitOr, a, b, dst); break;
+        case static_cast<uint8_t>(B::ELogicAnd): Apply(B::ELogicAnd, a, b, dst); break;
+        case static_cast<uint8_t>(B::ELogicOr): Apply(B::ELogicOr, a, b, dst); break;
+        case EDivideConstant: dst = DivideByConstant(a, b, multipliers[step->aux]); break;
+        case ERemainderConstant: dst = RemainderByConstant(a, b, multipliers[step->aux]); break;
+        case ESkipIfDecided:
+            if (!NeedsRightOperand(static_cast<BinaryOp>(step->op), a)) {
+                dst = ShortCircuitValue(static_cast<BinaryOp>(step->op));
+                step += step->aux;
+            }
+            break;
+        case EJoin: Apply(static_cast<BinaryOp>(step->op), a, b, dst); break;
+        default: result = a; return Failure::ENone;  // EEnd
+        }
+    }
+}
 
 namespace detail {
 // Calls f(std::integral_constant<BinaryOp, op>) for the runtime `op`, so that
@@ -158,118 +198,75 @@ template <typename F> void WithOperator(BinaryOp op, F f)
     default: f(std::integral_constant<B, B::ELogicOr>{}); break;
     }
 }
-
-// value[r] = left(r) op right(r) for every lane; a zero denominator in an
-// active lane fails it. False when kLanes == 1 and the lane failed.
-template <size_t kLanes, typename Left, typename Right>
-bool ApplyLanes(BinaryOp op, Lanes<kLanes> &lanes, const bool *active, Left left, Right right)
-{
-    bool ok = true;
-    WithOperator(op, [&](auto constantOp) {
-        for (size_t r = 0; r < kLanes; ++r) {
-            int32_t value = 0;
-            if (!Apply(constantOp.value, left(r), right(r), value) && active[r]) {
-                lanes.failed[r] = true;
-                ok = false;
-            }
-            lanes.value[r] = value;
-        }
-    });
-    return kLanes > 1 || ok;
-}
 }  // namespace detail
 
-// Runs `count` steps, each with `code` (a StepCode), `op` (a BinaryOp) and
-// `operand`, over the lanes.
-template <size_t kLanes, typename Step, typename Values>
-Failure RunSteps(
-    const Step *steps, size_t count, const Values &values, Lanes<kLanes> &lanes, int32_t *stack, bool *saved)
+// RunSteps for kLanes rows side by side: register k of lane r is
+// registers[k * kLanes + r], and `masks` has room for kLanes flags per
+// nesting level of skips. A lane whose division by zero runs while its value
+// is needed is marked in `failed` and computes on; a skip skips when no lane
+// needs its right operand, else every lane computes it and the lanes that
+// did not need it take their value at the join. Returns the result register.
+template <size_t kLanes, typename Step>
+uint32_t RunBlock(
+    const Step *step, const uint64_t *multipliers, int32_t *registers, uint8_t *masks, bool (&failed)[kLanes])
 {
-    int32_t *const acc = lanes.value;
-    bool active[kLanes];
+    uint8_t active[kLanes];
     for (size_t r = 0; r < kLanes; ++r)
-        active[r] = !lanes.failed[r];
-    size_t depth = 0;
-    size_t skips = 0;
-    for (size_t pc = 0; pc < count; ++pc) {
-        const auto code = static_cast<StepCode>(steps[pc].code);
-        const auto op = static_cast<BinaryOp>(steps[pc].op);
-        const int32_t operand = steps[pc].operand;
-        const auto slot = static_cast<size_t>(operand);
-        switch (code) {
-        case StepCode::ELoadConstant:
+        active[r] = 1;
+    size_t level = 0;
+    int32_t out[kLanes];  // apart from the registers, so that the loops vectorise
+    for (;; ++step) {
+        const int32_t *a = registers + size_t{step->a} * kLanes;
+        const int32_t *b = registers + size_t{step->b} * kLanes;
+        int32_t *dst = registers + size_t{step->dst} * kLanes;
+        const auto op = static_cast<BinaryOp>(
+            step->code <= static_cast<uint8_t>(BinaryOp::ELogicOr) ? step->code : step->op);
+        switch (step->code) {
+        case EDivideConstant:
             for (size_t r = 0; r < kLanes; ++r)
-                acc[r] = operand;
+                out[r] = DivideByConstant(a[r], b[r], multipliers[step->aux]);
             break;
-        case StepCode::ELoadSlot:
+        case ERemainderConstant:
             for (size_t r = 0; r < kLanes; ++r)
-                acc[r] = values(r, slot);
+                out[r] = RemainderByConstant(a[r], b[r], multipliers[step->aux]);
             break;
-        case StepCode::EPush:
-            for (size_t r = 0; r < kLanes; ++r)
-                stack[depth * kLanes + r] = acc[r];
-            ++depth;
-            break;
-        case StepCode::EApplyConstant:
-            if (!detail::ApplyLanes(
-                    op, lanes, active, [acc](size_t r) { return acc[r]; },
-                    [operand](size_t) { return operand; }))
-                return Failure::EDenominator;
-            break;
-        case StepCode::EApplySlot:
-            if (!detail::ApplyLanes(
-                    op, lanes, active, [acc](size_t r) { return acc[r]; },
-                    [&values, slot](size_t r) { return values(r, slot); }))
-                return Failure::EDenominator;
-            break;
-        case StepCode::EApplyPopped:
-        case StepCode::EJoinSkipped: {
-            const int32_t *left = stack + --depth * kLanes;
-            int32_t right[kLanes];
-            for (size_t r = 0; r < kLanes; ++r)
-                right[r] = acc[r];
-            if (!detail::ApplyLanes(
-                    op, lanes, active, [left](size_t r) { return left[r]; },
-                    [&right](size_t r) { return right[r]; }))
-                return Failure::EDenominator;
-            if constexpr (kLanes > 1) {
-                if (code == StepCode::EJoinSkipped) {
-                    --skips;
-                    for (size_t r = 0; r < kLanes; ++r)
-                        active[r] = saved[skips * kLanes + r] && !lanes.failed[r];
+        case ESkipIfDecided: {
+            uint8_t needed = 0;
+            for (size_t r = 0; r < kLanes; ++r) {
+                masks[level * kLanes + r] = active[r];
+                active[r] = active[r] & static_cast<uint8_t>(NeedsRightOperand(op, a[r]));
+                needed |= active[r];
+            }
+            if (needed != 0) {
+                ++level;
+                continue;
+            }
+            for (size_t r = 0; r < kLanes; ++r) {
+                active[r] = masks[level * kLanes + r];
+                dst[r] = ShortCircuitValue(op);
+            }
+            step += step->aux;
+            continue;
+        }
+        case EEnd: return step->a;
+        default:  // a BinaryOp or EJoin
+            detail::WithOperator(op, [&](auto constantOp) {
+                for (size_t r = 0; r < kLanes; ++r) {
+                    out[r] = 0;
+                    if (!Apply(constantOp.value, a[r], b[r], out[r]) && active[r] != 0)
+                        failed[r] = true;
                 }
+            });
+            if (step->code == EJoin) {
+                --level;
+                for (size_t r = 0; r < kLanes; ++r)
+                    active[r] = masks[level * kLanes + r];
             }
             break;
         }
-        case StepCode::ESkipIfDecided:
-            if constexpr (kLanes == 1) {
-                if (NeedsRightOperand(op, acc[0]))
-                    break;
-                acc[0] = ShortCircuitValue(op);
-            } else {
-                // The right operand runs for every lane if any needs it; the
-                // others take their value from the left at EJoinSkipped.
-                bool needed = false;
-                for (size_t r = 0; r < kLanes; ++r) {
-                    saved[skips * kLanes + r] = active[r];
-                    active[r] = active[r] && NeedsRightOperand(op, acc[r]);
-                    needed = needed || active[r];
-                }
-                if (needed) {
-                    ++skips;
-                    break;
-                }
-                for (size_t r = 0; r < kLanes; ++r) {
-                    if (!NeedsRightOperand(op, acc[r]))
-                        acc[r] = ShortCircuitValue(op);
-                    active[r] = saved[skips * kLanes + r];
-                }
-            }
-            pc = slot - 1;
-            break;
-        }
+        for (size_t r = 0; r < kLanes; ++r)
+            dst[r] = out[r];
     }
-    return Failure::ENone;
 }
 
 }  // namespace fernvault::alarm_manager::evaluation
