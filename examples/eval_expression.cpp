@@ -5,11 +5,11 @@
 // 0 with the value printed, 1 when verification or evaluation fails (the log
 // records on standard error say why; a rejected expression is also shown on
 // standard output with a caret under its first error), 2 for a usage error.
-#include <charconv>
 #include <cstdio>
 #include <cstring>
 
 #include "CExprUtil.h"
+#include "ExampleUtil.h"
 
 using fernvault::alarm_manager::CExprUtil;
 using fernvault::alarm_manager::ErrorLocation;
@@ -25,14 +25,6 @@ int UsageError(const char *message, const char *argument)
     std::fprintf(stderr, "eval_expression: %s%s\n", message, argument);
     std::fputs("usage: eval_expression EXPRESSION [NUMBER=VALUE]...\n", stderr);
     return 2;
-}
-
-// Reads all of [first, last) as a decimal T; false if anything is left over
-// or the value does not fit.
-template <typename T> bool ReadWhole(const char *first, const char *last, T &value)
-{
-    const auto [end, error] = std::from_chars(first, last, value);
-    return first != last && error == std::errc() && end == last;
 }
 
 // Adds "NUMBER=VALUE" to `table`; false if it is not of that form.
@@ -66,9 +58,7 @@ void PrintErrorLocation(const char *expression)
 {
     const ErrorLocation location = CExprUtil::LocateError(expression);
     std::printf("error at byte %zu: %s\n", location.offset, CExprUtil::ReasonText(location.eReason));
-    for (const char *c = expression; *c != '\0'; ++c)
-        std::putchar(*c >= ' ' && *c <= '~' ? *c : '?');
-    std::printf("\n%*s^\n", static_cast<int>(location.offset), "");
+    ShowWithCaret(expression, std::strlen(expression), location.offset);
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 
 namespace {
 
@@ -84,7 +86,8 @@ struct Row {
 // mishandled, a wrong postfix, value, caret or usage error of the example.
 TEST(ChildProcess, StatusesAndTexts)
 {
-    const char *tool = BIN_DIR "/quillet", *example = BIN_DIR "/eval_expression";
+    const char *tool = BIN_DIR "/quillet", *example = BIN_DIR "/eval_expression",
+               *replay = BIN_DIR "/replay_rules";
     const std::string full(99, '1'), sample = "({$1} + 25) * 3 >= 400 && {$2} % 7 == 0";
     std::vector<Row> rows = {
         {{tool}, 46, kUsage, ""},
@@ -119,6 +122,9 @@ TEST(ChildProcess, StatusesAndTexts)
         {{example, ""}, 1, "error at byte 0: unexpected end\n\n^\n",
             Invalid(kError + "Invalid expression string to be analysed \n", "")},
         {{example}, 2, "", "eval_expression: missing EXPRESSION\n" + kExampleUsage},
+        {{replay, "rules"}, 2, "", "usage: replay_rules RULES SAMPLES\n"},
+        {{replay, "/nonexistent/r", "s"}, 2, "",
+            "replay_rules: cannot read /nonexistent/r: No such file or directory\n"},
     };
     for (const char *variable : {"65536=1", "1=2147483648", "-1=1", "1=", "x"})
         rows.push_back({{example, "1", variable}, 2, "", kBadVariable + variable + "\n" + kExampleUsage});
@@ -126,6 +132,49 @@ TEST(ChildProcess, StatusesAndTexts)
         SCOPED_TRACE(testing::PrintToString(row.argv));
         EXPECT_EQ(RunChild(row.argv), std::tie(row.status, row.out, row.err));
     }
+}
+
+// replay_rules over the files `rules` and `samples` of each row, written into a new directory that
+// is the child's working directory. Catches lines miscounted or wrongly skipped, columns picked in
+// the wrong order, counts or statuses wrong, a missing column or malformed rule (one with a NUL byte
+// too) not reported or stopping the run, and a malformed samples line accepted.
+TEST(ChildProcess, ReplayRules)
+{
+    struct Case {
+        std::string rules, samples;
+        int status;
+        std::string out, err;
+    };
+    using namespace std::string_literals;  // a rule with a NUL byte
+    const std::string samples = "3 1 2\n60 85 3\n75 90 7\n0 70 2\n";
+    const std::vector<Case> cases = {
+        {"# comment\n{$1} > 80 && {$2} < 5\n\n \t\n({$0001} - {$3}) * 100 / {$3} >= 20\n1 - 2", samples, 0,
+            "rules:2: 1 true, 2 false, 0 failed\nrules:5: 2 true, 0 false, 1 failed\n"
+            "rules:6: 3 true, 0 false, 0 failed\n",
+            Valid("{$1} > 80 && {$2} < 5") + Valid("({$0001} - {$3}) * 100 / {$3} >= 20") + kError +
+                "Invalid expression with denominator 0 \n" + Valid("1 - 2")},
+        {"{$1} > 80 &&\n{$9} + {$0004} + {$1}\n1 +\0 2\n{$2}\n"s, samples, 1,
+            "rules:1:13: error: unexpected end\n{$1} > 80 &&\n            ^\n"
+            "rules:2: error: no column for variable 4\nrules:2: error: no column for variable 9\n"
+            "rules:3:4: error: invalid token\n1 +? 2\n   ^\nrules:4: 3 true, 0 false, 0 failed\n",
+            Invalid(kBadSyntax, "{$1} > 80 &&") + Valid("{$9} + {$0004} + {$1}") + Valid("{$2}")},
+        {"1", "1 2\n3 4\n5\n", 2, "", "samples:3: error: expected 2 values, got 1\n"},
+        {"1", "1 2\n3 2147483648\n", 2, "", "samples:2: error: field 2 is not a 32-bit decimal integer\n"},
+        {"1", "1 0001\n", 2, "", "samples:1: error: variable 1 has two columns\n"},
+    };
+    const std::filesystem::path home = std::filesystem::current_path();
+    std::string dir = (std::filesystem::temp_directory_path() / "replay_rules.XXXXXX").string();
+    ASSERT_NE(mkdtemp(dir.data()), nullptr);
+    std::filesystem::current_path(dir);
+    for (const Case &row : cases) {
+        SCOPED_TRACE(testing::PrintToString(row.rules));
+        std::ofstream("rules", std::ios::binary) << row.rules;
+        std::ofstream("samples", std::ios::binary) << row.samples;
+        EXPECT_EQ(
+            RunChild({BIN_DIR "/replay_rules", "rules", "samples"}), std::tie(row.status, row.out, row.err));
+    }
+    std::filesystem::current_path(home);
+    std::filesystem::remove_all(dir);
 }
 
 }  // namespace
