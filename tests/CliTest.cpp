@@ -2,6 +2,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 
 namespace {
@@ -30,20 +31,28 @@ std::string Drain(std::FILE *file)
 }
 
 // Runs `argv` (argv[0] the program's path) without a shell and waits for it.
-// Status (-1 unless it exited normally), output and normalised records.
-std::tuple<int, std::string, std::string> RunChild(const std::vector<std::string> &argv)
+// Status (-1 unless it exited normally), output and normalised records. When
+// `readerGone`, standard error is a pipe whose reader has closed it, and
+// SIGPIPE has its default action, as in `2>&1 >/dev/null | true`.
+std::tuple<int, std::string, std::string> RunChild(
+    const std::vector<std::string> &argv, bool readerGone = false)
 {
     std::FILE *out = std::tmpfile(), *err = std::tmpfile();
+    int gone[2] = {-1, -1};
+    EXPECT_TRUE(!readerGone || (pipe(gone) == 0 && close(gone[0]) == 0));
     std::vector<const char *> words = {PROCESS_LAUNCHER};  // a cross build's emulator, if any
     for (const std::string &arg : argv)
         words.push_back(arg.c_str());
     words.push_back(nullptr);
     const pid_t pid = fork();
     if (pid == 0) {
-        dup2(fileno(out), 1), dup2(fileno(err), 2);
+        signal(SIGPIPE, SIG_DFL);
+        dup2(fileno(out), 1), dup2(readerGone ? gone[1] : fileno(err), 2);
         execv(words[0], const_cast<char *const *>(words.data()));
         _exit(127);
     }
+    if (readerGone)
+        close(gone[1]);
     int wstatus = 0;
     const bool exited = pid > 0 && waitpid(pid, &wstatus, 0) == pid && WIFEXITED(wstatus);
     return {exited ? WEXITSTATUS(wstatus) : -1, Drain(out), Normalised(Drain(err))};
@@ -125,6 +134,24 @@ TEST(ChildProcess, StatusesAndTexts)
     for (const Row &row : rows) {
         SCOPED_TRACE(testing::PrintToString(row.argv));
         EXPECT_EQ(RunChild(row.argv), std::tie(row.status, row.out, row.err));
+    }
+}
+
+// Standard error a pipe whose reader has gone: the status is still the verdict, whatever the records'
+// writes met (a SIGPIPE would end the program and give -1), and the output is whole.
+TEST(ChildProcess, StatusIsTheVerdictWhenTheReaderOfStandardErrorHasGone)
+{
+    const char *tool = BIN_DIR "/quillet", *example = BIN_DIR "/eval_expression";
+    const Row rows[] = {
+        {{tool, "-s", "1+2"}, 0, "", ""},
+        {{tool, "-s", "1+"}, 46, "", ""},
+        {{tool, "-s", "1 = 2"}, 46, "", ""},
+        {{example, "{$1} % 7", "1=8"}, 0, "postfix: {$1} 7 %\nvalue: 1\n", ""},
+        {{example, "{$3}", "1=1"}, 1, "postfix: {$3}\n", ""},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(testing::PrintToString(row.argv));
+        EXPECT_EQ(RunChild(row.argv, true), std::tie(row.status, row.out, row.err));
     }
 }
 

@@ -3,7 +3,10 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <climits>
 #include <thread>
@@ -12,25 +15,39 @@
 
 using Result = std::pair<std::string, int>;
 
-// Runs `log` with standard error on a full one-page pipe that a reader drains: what it wrote, and its
-// result. When `interrupted`, the reader first waits 200 ms while SIGUSR1, handled without SA_RESTART,
-// hits the calling thread every 5 ms: its write blocks, and is interrupted again and again.
-template <typename Log> static Result Capture(Log log, bool interrupted = false)
+// Where Capture points standard error.
+enum class Sink {
+    kPipe,         // a full one-page pipe, drained by a reader
+    kInterrupted,  // the same, but the reader first waits 200 ms while SIGUSR1, handled without
+                   // SA_RESTART, hits the calling thread every 5 ms: its write blocks, and is interrupted
+    kSlowPipe,     // the full pipe non-blocking; the reader takes 512 bytes a millisecond
+    kSlowSocket,   // a non-blocking stream socket with the smallest send buffer and 1000 bytes queued: it
+                   // takes part of a record of a few KiB, then refuses the rest until the reader, which
+                   // starts 20 ms late and is as slow, catches up
+};
+
+// Runs `log` with standard error on `sink`: what it wrote, and its result.
+template <typename Log> static Result Capture(Log log, Sink sink = Sink::kPipe)
 {
     struct sigaction action = {};
     action.sa_handler = [](int) {};
     sigaction(SIGUSR1, &action, nullptr);
-    int fds[2], saved = dup(2);
-    const std::string filler(4096, '.');
-    EXPECT_TRUE(pipe(fds) == 0 && fcntl(fds[1], F_SETPIPE_SZ, 4096) == 4096 &&
-        write(fds[1], filler.data(), 4096) == 4096 && dup2(fds[1], 2) == 2);
+    const bool socket = sink == Sink::kSlowSocket, slow = socket || sink == Sink::kSlowPipe;
+    int fds[2], saved = dup(2), smallest = 1;
+    const std::string filler(socket ? 1000 : 4096, '.');
+    EXPECT_TRUE((socket ? socketpair(AF_UNIX, SOCK_STREAM, 0, fds) == 0 &&
+                            setsockopt(fds[1], SOL_SOCKET, SO_SNDBUF, &smallest, sizeof smallest) == 0
+                        : pipe(fds) == 0 && fcntl(fds[1], F_SETPIPE_SZ, 4096) == 4096) &&
+        write(fds[1], filler.data(), filler.size()) == static_cast<ssize_t>(filler.size()) &&
+        (!slow || fcntl(fds[1], F_SETFL, O_NONBLOCK) == 0) && dup2(fds[1], 2) == 2);
     close(fds[1]);
     std::string text;
     std::thread reader([&, writer = pthread_self()] {
-        for (int i = 0; interrupted && i < 40; ++i, usleep(5000))
+        for (int i = 0; sink == Sink::kInterrupted && i < 40; ++i, usleep(5000))
             pthread_kill(writer, SIGUSR1);
+        usleep(socket ? 20000 : 0);
         char buffer[65536];
-        for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;)
+        for (ssize_t n; (n = read(fds[0], buffer, slow ? 512 : sizeof buffer)) > 0; usleep(slow ? 1000 : 0))
             text.append(buffer, static_cast<size_t>(n));
     });
     const int result = log();
@@ -38,7 +55,7 @@ template <typename Log> static Result Capture(Log log, bool interrupted = false)
     close(saved);
     reader.join();
     close(fds[0]);
-    return {text.substr(4096), result};
+    return {text.substr(filler.size()), result};
 }
 
 // Each row: a message, the record it becomes (without its newline), and the prefix's fields. A record
@@ -100,10 +117,61 @@ TEST(PlatformLog, EscapesEachByteThatIsNoPrintableCharacterAndCutsAt4096Bytes)
 // a message that cannot be formatted (no multibyte form in the C locale) or a closed standard error.
 TEST(PlatformLog, WritesAgainAfterAnInterruptionAndReturnsMinusOneOnFailure)
 {
-    EXPECT_EQ(Capture([] { return quorlith_printf(1, "E", "M", "late", "f", 7); }, true),
+    EXPECT_EQ(Capture([] { return quorlith_printf(1, "E", "M", "late", "f", 7); }, Sink::kInterrupted),
         (Result{"[1 E] M f:7:late\n", 17}));
     EXPECT_EQ(
         Capture([] { return quorlith_printf(1, "E", "M", "%ls", "f", 1, L"\u0100"); }), (Result{"", -1}));
     EXPECT_EQ(
         Capture([] { return close(2) + quorlith_printf(1, "E", "M", "closed", "f", 1); }), (Result{"", -1}));
+}
+
+// A full non-blocking standard error is waited for: a record of a few KiB arrives whole, and the next one
+// on a line of its own, whether the descriptor refuses the record (a pipe) or takes part of it (a socket).
+TEST(PlatformLog, WaitsUntilAFullNonBlockingStandardErrorTakesTheWholeRecord)
+{
+    const std::string big(3000, 'x'), records = "[1 E] M f:7:" + big + "\n[1 E] M f:8:next\n";
+    for (const Sink sink : {Sink::kSlowPipe, Sink::kSlowSocket}) {
+        const auto [text, result] = Capture(
+            [&] {
+                return quorlith_printf(1, "E", "M", "%s", "f", 7, big.c_str()) +
+                    quorlith_printf(1, "E", "M", "next", "f", 8);
+            },
+            sink);
+        EXPECT_TRUE(text == records && result == static_cast<int>(records.size()))
+            << "sink " << static_cast<int>(sink) << ", " << result << ", " << text.size() << " bytes, ending "
+            << text.substr(std::max<size_t>(text.size(), 40) - 40);
+    }
+}
+
+// A reader that has gone costs -1 (EPIPE) and no SIGPIPE: none is left pending, and the calling
+// thread's mask and the disposition are as they were. A SIGPIPE that the caller keeps blocked and
+// pending stays so.
+TEST(PlatformLog, AReaderThatHasGoneCostsMinusOneAndNoSigpipe)
+{
+    for (const bool callerBlocks : {false, true}) {
+        sigset_t sigpipe, callerMask, mask, pending;
+        sigemptyset(&sigpipe);
+        sigaddset(&sigpipe, SIGPIPE);
+        pthread_sigmask(callerBlocks ? SIG_BLOCK : SIG_UNBLOCK, &sigpipe, &callerMask);
+        if (callerBlocks)
+            pthread_kill(pthread_self(), SIGPIPE);
+        int fds[2], saved = dup(2);
+        EXPECT_TRUE(pipe(fds) == 0 && close(fds[0]) == 0 && dup2(fds[1], 2) == 2);
+        close(fds[1]);
+        const int result = quorlith_printf(1, "E", "M", "gone", "f", 7), error = errno;
+        dup2(saved, 2);
+        close(saved);
+        struct sigaction disposition = {};
+        sigaction(SIGPIPE, nullptr, &disposition);
+        pthread_sigmask(SIG_BLOCK, nullptr, &mask);
+        sigpending(&pending);
+        EXPECT_EQ(std::make_tuple(result, error, disposition.sa_handler == SIG_DFL,
+                      sigismember(&mask, SIGPIPE) == 1, sigismember(&pending, SIGPIPE) == 1),
+            std::make_tuple(-1, EPIPE, true, callerBlocks, callerBlocks))
+            << callerBlocks;
+        const timespec now = {};
+        if (callerBlocks)
+            sigtimedwait(&sigpipe, nullptr, &now);
+        pthread_sigmask(SIG_SETMASK, &callerMask, nullptr);
+    }
 }
