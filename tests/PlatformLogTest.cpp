@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-
 #include <climits>
 #include <thread>
 
@@ -15,16 +14,10 @@
 
 using Result = std::pair<std::string, int>;
 
-// Where Capture points standard error.
-enum class Sink {
-    kPipe,         // a full one-page pipe, drained by a reader
-    kInterrupted,  // the same, but the reader first waits 200 ms while SIGUSR1, handled without
-                   // SA_RESTART, hits the calling thread every 5 ms: its write blocks, and is interrupted
-    kSlowPipe,     // the full pipe non-blocking; the reader takes 512 bytes a millisecond
-    kSlowSocket,   // a non-blocking stream socket with the smallest send buffer and 1000 bytes queued: it
-                   // takes part of a record of a few KiB, then refuses the rest until the reader, which
-                   // starts 20 ms late and is as slow, catches up
-};
+// Standard error for Capture: a full one-page pipe that a reader drains (interrupted: first SIGUSR1, without
+// SA_RESTART, hits the writer every 5 ms for 200 ms); the pipe non-blocking, read 512 bytes a ms (slow); a
+// non-blocking socket, smallest send buffer, 1000 bytes queued, read as slowly from 20 ms on: takes part.
+enum class Sink { kPipe, kInterrupted, kSlowPipe, kSlowSocket };
 
 // Runs `log` with standard error on `sink`: what it wrote, and its result.
 template <typename Log> static Result Capture(Log log, Sink sink = Sink::kPipe)
@@ -130,48 +123,38 @@ TEST(PlatformLog, WritesAgainAfterAnInterruptionAndReturnsMinusOneOnFailure)
 TEST(PlatformLog, WaitsUntilAFullNonBlockingStandardErrorTakesTheWholeRecord)
 {
     const std::string big(3000, 'x'), records = "[1 E] M f:7:" + big + "\n[1 E] M f:8:next\n";
+    const auto log = [&] {
+        return quorlith_printf(1, "E", "M", "%s", "f", 7, big.c_str()) +
+            quorlith_printf(1, "E", "M", "next", "f", 8);
+    };
     for (const Sink sink : {Sink::kSlowPipe, Sink::kSlowSocket}) {
-        const auto [text, result] = Capture(
-            [&] {
-                return quorlith_printf(1, "E", "M", "%s", "f", 7, big.c_str()) +
-                    quorlith_printf(1, "E", "M", "next", "f", 8);
-            },
-            sink);
+        const auto [text, result] = Capture(log, sink);
         EXPECT_TRUE(text == records && result == static_cast<int>(records.size()))
-            << "sink " << static_cast<int>(sink) << ", " << result << ", " << text.size() << " bytes, ending "
-            << text.substr(std::max<size_t>(text.size(), 40) - 40);
+            << "sink " << static_cast<int>(sink) << ", " << result << ", " << text.size() << " bytes";
     }
 }
 
-// A reader that has gone costs -1 (EPIPE) and no SIGPIPE: none is left pending, and the calling
-// thread's mask and the disposition are as they were. A SIGPIPE that the caller keeps blocked and
-// pending stays so.
+// A reader that has gone costs -1 (EPIPE) and no SIGPIPE: none is left pending, the thread's mask and the
+// disposition are as they were; a SIGPIPE that the caller keeps blocked and pending stays so.
 TEST(PlatformLog, AReaderThatHasGoneCostsMinusOneAndNoSigpipe)
 {
-    for (const bool callerBlocks : {false, true}) {
-        sigset_t sigpipe, callerMask, mask, pending;
-        sigemptyset(&sigpipe);
-        sigaddset(&sigpipe, SIGPIPE);
+    sigset_t sigpipe, callerMask, mask, pending;
+    sigemptyset(&sigpipe), sigaddset(&sigpipe, SIGPIPE);
+    for (const int callerBlocks : {0, 1}) {
         pthread_sigmask(callerBlocks ? SIG_BLOCK : SIG_UNBLOCK, &sigpipe, &callerMask);
-        if (callerBlocks)
-            pthread_kill(pthread_self(), SIGPIPE);
         int fds[2], saved = dup(2);
-        EXPECT_TRUE(pipe(fds) == 0 && close(fds[0]) == 0 && dup2(fds[1], 2) == 2);
-        close(fds[1]);
+        EXPECT_TRUE(pipe(fds) == 0 && close(fds[0]) == 0 && dup2(fds[1], 2) == 2 && close(fds[1]) == 0 &&
+            (!callerBlocks || pthread_kill(pthread_self(), SIGPIPE) == 0));
         const int result = quorlith_printf(1, "E", "M", "gone", "f", 7), error = errno;
-        dup2(saved, 2);
-        close(saved);
         struct sigaction disposition = {};
-        sigaction(SIGPIPE, nullptr, &disposition);
-        pthread_sigmask(SIG_BLOCK, nullptr, &mask);
-        sigpending(&pending);
+        EXPECT_TRUE(dup2(saved, 2) == 2 && close(saved) == 0 &&
+            sigaction(SIGPIPE, nullptr, &disposition) == 0 &&
+            pthread_sigmask(SIG_BLOCK, nullptr, &mask) == 0 && sigpending(&pending) == 0);
         EXPECT_EQ(std::make_tuple(result, error, disposition.sa_handler == SIG_DFL,
-                      sigismember(&mask, SIGPIPE) == 1, sigismember(&pending, SIGPIPE) == 1),
-            std::make_tuple(-1, EPIPE, true, callerBlocks, callerBlocks))
-            << callerBlocks;
+                      sigismember(&mask, SIGPIPE), sigismember(&pending, SIGPIPE)),
+            std::make_tuple(-1, EPIPE, true, callerBlocks, callerBlocks));
         const timespec now = {};
-        if (callerBlocks)
-            sigtimedwait(&sigpipe, nullptr, &now);
+        sigtimedwait(&sigpipe, nullptr, &now);  // takes the caller's back
         pthread_sigmask(SIG_SETMASK, &callerMask, nullptr);
     }
 }
