@@ -1,10 +1,16 @@
 /* Stand-in for the platform logging library: records go to standard error.
  * Each record is built whole in a fixed stack buffer, at most PIPE_BUF bytes
  * long, and handed to one write(2): on a pipe the records of concurrent
- * processes then never interleave, and no record costs a heap allocation. */
+ * processes then never interleave, and no record costs a heap allocation.
+ * The library is a guest in its caller's process: a reader that has gone
+ * costs the caller a result of -1, never a SIGPIPE, and a non-blocking
+ * descriptor that is full is waited for, so that a record is never left
+ * without its end. */
 #include "quorlith.h"
 
 #include <errno.h>
+#include <poll.h>
+#include <signal.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
@@ -152,21 +158,54 @@ static void PutInt(struct Record *record, int value)
     PutPlain(record, first, (size_t)(digits + sizeof digits - first));
 }
 
-/* Writes all of `bytes` with one write(2); a partial write goes on from
- * where it stopped. Returns the bytes written or -1. */
+/* Writes all of `bytes` to standard error, with one write(2) unless it is
+ * interrupted or cut short; a full non-blocking descriptor is waited for with
+ * poll(2), so that a record once started is finished. Returns the bytes
+ * written, or -1 when none could be; errno then tells why. */
 static int WriteAll(const char *bytes, size_t length)
 {
     size_t done = 0;
     while (done < length) {
         ssize_t n = write(STDERR_FILENO, bytes + done, length - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return done > 0 ? (int)done : -1;
+        if (n >= 0) {
+            done += (size_t)n;
+            continue;
         }
-        done += (size_t)n;
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            struct pollfd writable = {STDERR_FILENO, POLLOUT, 0};
+            /* An error or hang-up shows in the next write. */
+            if (poll(&writable, 1, -1) >= 0 || errno == EINTR)
+                continue;
+        } else if (errno == EINTR) {
+            continue;
+        }
+        return done > 0 ? (int)done : -1;
     }
     return (int)done;
+}
+
+/* WriteAll with SIGPIPE blocked in the calling thread: a write to a pipe or
+ * socket whose reader has gone fails with EPIPE, and the SIGPIPE it raised
+ * is taken back before the thread's mask is restored. A SIGPIPE that was
+ * already pending (the caller had it blocked) is left pending. */
+static int WriteWithoutSigpipe(const char *bytes, size_t length)
+{
+    sigset_t sigpipe, callerMask, pending;
+    sigemptyset(&sigpipe);
+    sigaddset(&sigpipe, SIGPIPE);
+    if (pthread_sigmask(SIG_BLOCK, &sigpipe, &callerMask) != 0)
+        return -1;
+    const int pendingBefore = sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
+    const int written = WriteAll(bytes, length);
+    const int writeErrno = errno;
+    if (!pendingBefore && sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1) {
+        const struct timespec now = {0, 0};
+        while (sigtimedwait(&sigpipe, NULL, &now) < 0 && errno == EINTR)
+            continue;
+    }
+    pthread_sigmask(SIG_SETMASK, &callerMask, NULL);
+    errno = writeErrno;
+    return written;
 }
 
 int quorlith_printf(
@@ -206,5 +245,5 @@ int quorlith_printf(
         record.length = record.cut + sizeof kMarker - 1;
     }
     record.bytes[record.length] = '\n';
-    return WriteAll(record.bytes, record.length + 1);
+    return WriteWithoutSigpipe(record.bytes, record.length + 1);
 }

@@ -7,7 +7,7 @@ extern "C" {
 #endif
 
 /* Formats `format` with the trailing arguments and writes one record to
- * standard error with one write(2):
+ * standard error, with one write(2) unless said otherwise below:
  *   [<level> <levelName>] <module> <file>:<line>:<message>
  * followed by a newline. A null levelName, module or file prints as empty.
  *
@@ -26,8 +26,20 @@ extern "C" {
  * character (never inside an escape or a UTF-8 sequence) that leaves room
  * for " [truncated]", which then comes right before the newline.
  *
+ * A write that a signal interrupts, or that takes only part of the record,
+ * goes on with the rest. When standard error is non-blocking and full, the
+ * call waits with poll(2) until it is writable and goes on, so that a record
+ * once started is finished and the next one starts on a line of its own.
+ *
+ * A write to a pipe or socket whose reader has gone fails (EPIPE) and raises
+ * no SIGPIPE in the process: SIGPIPE is blocked in the calling thread for the
+ * write, a SIGPIPE the write raised is consumed, and the thread's mask is
+ * then restored. A SIGPIPE already pending is left pending. No signal
+ * disposition is changed.
+ *
  * Returns the number of bytes written, or -1 when nothing could be written
- * or the message cannot be formatted (nothing is written then). */
+ * (errno tells why) or the message cannot be formatted (nothing is written
+ * then). */
 int quorlith_printf(int level, const char *levelName, const char *module, const char *format,
     const char *file, int line, ...) __attribute__((format(printf, 4, 7)));
 

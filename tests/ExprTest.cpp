@@ -128,7 +128,7 @@ TEST(TokenAnalysis, TokensAndFailureSites)
         {"1.5", kCharacter, "1/1"},
         {"1 \x80", kCharacter, "1/1"},
     };
-    int lines[kCharacter + 1] = {};
+    std::set<int> lines[kCharacter + 1];  // the source lines each site logged from
     for (const auto &row : rows) {
         SCOPED_TRACE(row.text ? row.text : "null");
         TokenList list = Parse("stale/1");
@@ -140,9 +140,14 @@ TEST(TokenAnalysis, TokensAndFailureSites)
             row.site == kOk           ? "5 token analysis success \n"
                 : row.site == kNoText ? "1 Invalid expression string to be analysed \n"
                                       : "1 Invalid token in expression string \n");
-        EXPECT_EQ(lines[row.site] ? lines[row.site] : (lines[row.site] = records[0].line), records[0].line);
+        lines[row.site].insert(records[0].line);
     }
-    EXPECT_EQ(std::set<int>(std::begin(lines), std::end(lines)).size(), std::size(lines));  // none shared
+    std::set<int> all;
+    for (const std::set<int> &site : lines) {
+        EXPECT_EQ(site.size(), 1u);
+        all.insert(site.begin(), site.end());
+    }
+    EXPECT_EQ(all.size(), std::size(lines));  // none shared
 }
 
 // The syntax analysis runs on past errors and reports where it stopped;
@@ -155,33 +160,35 @@ TEST(VerifyExpression, JudgesReportsAndLocates)
         const char *syntax;  // nullptr: accepted; "": the lexer fails
         size_t offset;
         ErrorReason reason;
+        const char *list;  // Describe() of the list afterwards: postfix, infix or what the lexer read
     } rows[] = {
-        {"1", nullptr, 0, EWellFormed},
-        {"(({$7}))", nullptr, 0, EWellFormed},
-        {" ((1)) && {$} || 3 ", nullptr, 0, EWellFormed},
-        {"(1 + 007) * 99999999999 - {$70000}", nullptr, 0, EWellFormed},
-        {nullptr, "", 0, ENullExpression},
-        {"", "", 0, EUnexpectedEnd},
-        {"   ", "-1, eErrorCode = -1", 3, EUnexpectedEnd},
-        {"1 +", "-1, eErrorCode = -1", 3, EUnexpectedEnd},
-        {"((1) ", "-1, eErrorCode = -1", 5, EUnexpectedEnd},
-        {"+ 1", "-1, eErrorCode = -1", 0, EOperandExpected},
-        {"1 + + 1", "-1, eErrorCode = -1", 4, EOperandExpected},
-        {"(1 + ) * 2", "-1, eErrorCode = -1", 5, EOperandExpected},
-        {"()", "-1, eErrorCode = -1", 1, EOperandExpected},
-        {"1 1", "1, eErrorCode = 0", 2, EOperatorExpected},
-        {"1 {$7}", "0, eErrorCode = 0", 2, EOperatorExpected},
-        {"1 (1)", "2, eErrorCode = 0", 2, EOperatorExpected},
-        {"(1 1)", "1, eErrorCode = -1", 3, EOperatorOrParenExpected},
-        {"(+ 1) 1", "1, eErrorCode = -1", 1, EOperandExpected},
-        {"((1) (", "2, eErrorCode = -1", 5, EOperatorOrParenExpected},
-        {"1)", "3, eErrorCode = 0", 1, EUnmatchedParen},
-        {") 1", "3, eErrorCode = -1", 0, EOperandExpected},
-        {"(1)) + (", "3, eErrorCode = 0", 3, EUnmatchedParen},
-        {"1 2 x", "", 4, EInvalidToken},
-        {"+ {$12", "", 2, EInvalidToken},
-        {"1 = 2", "", 2, EInvalidToken},
-        {"%s%n", "", 1, EInvalidToken},
+        {"1", nullptr, 0, EWellFormed, "1/1"},
+        {"(({$7}))", nullptr, 0, EWellFormed, "7/0"},
+        {" ((1)) && {$} || 3 ", nullptr, 0, EWellFormed, "1/1 /0 &&/11 3/1 ||/12"},
+        {"(1 + 007) * 99999999999 - {$70000}", nullptr, 0, EWellFormed,
+            "1/1 007/1 +/5 99999999999/1 */4 70000/0 -/5"},
+        {nullptr, "", 0, ENullExpression, ""},
+        {"", "", 0, EUnexpectedEnd, ""},
+        {"   ", "-1, eErrorCode = -1", 3, EUnexpectedEnd, ""},
+        {"1 +", "-1, eErrorCode = -1", 3, EUnexpectedEnd, "1/1 +/5"},
+        {"((1) ", "-1, eErrorCode = -1", 5, EUnexpectedEnd, "(/2 (/2 1/1 )/3"},
+        {"+ 1", "-1, eErrorCode = -1", 0, EOperandExpected, "+/5 1/1"},
+        {"1 + + 1", "-1, eErrorCode = -1", 4, EOperandExpected, "1/1 +/5 +/5 1/1"},
+        {"(1 + ) * 2", "-1, eErrorCode = -1", 5, EOperandExpected, "(/2 1/1 +/5 )/3 */4 2/1"},
+        {"()", "-1, eErrorCode = -1", 1, EOperandExpected, "(/2 )/3"},
+        {"1 1", "1, eErrorCode = 0", 2, EOperatorExpected, "1/1 1/1"},
+        {"1 {$7}", "0, eErrorCode = 0", 2, EOperatorExpected, "1/1 7/0"},
+        {"1 (1)", "2, eErrorCode = 0", 2, EOperatorExpected, "1/1 (/2 1/1 )/3"},
+        {"(1 1)", "1, eErrorCode = -1", 3, EOperatorOrParenExpected, "(/2 1/1 1/1 )/3"},
+        {"(+ 1) 1", "1, eErrorCode = -1", 1, EOperandExpected, "(/2 +/5 1/1 )/3 1/1"},
+        {"((1) (", "2, eErrorCode = -1", 5, EOperatorOrParenExpected, "(/2 (/2 1/1 )/3 (/2"},
+        {"1)", "3, eErrorCode = 0", 1, EUnmatchedParen, "1/1 )/3"},
+        {") 1", "3, eErrorCode = -1", 0, EOperandExpected, ")/3 1/1"},
+        {"(1)) + (", "3, eErrorCode = 0", 3, EUnmatchedParen, "(/2 1/1 )/3 )/3 +/5 (/2"},
+        {"1 2 x", "", 4, EInvalidToken, "1/1 2/1"},
+        {"+ {$12", "", 2, EInvalidToken, "+/5"},
+        {"1 = 2", "", 2, EInvalidToken, "1/1"},
+        {"%s%n", "", 1, EInvalidToken, "%/4"},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.text ? row.text : "null");
@@ -198,7 +205,7 @@ TEST(VerifyExpression, JudgesReportsAndLocates)
                           : "";
         EXPECT_EQ(TakeMessages(),
             lexing + syntax + (row.syntax ? "1 Invalid" : "5 Valid") + " expression : " + shown + " \n");
-        EXPECT_EQ(Describe(list), syntax.empty() || !row.syntax ? Describe(list) : Describe(lexed));  // infix
+        EXPECT_EQ(Describe(list), row.list);
     }
     EXPECT_STREQ(CExprUtil::ReasonText(EOperatorOrParenExpected), "operator or ')' expected");
     EXPECT_STREQ(CExprUtil::ReasonText(static_cast<ErrorReason>(EUnexpectedEnd + 1)), "unknown reason");
@@ -313,7 +320,7 @@ void ExpectBoth(const TokenList &list, const VariableTable &table, int status, i
         outcome = Outcome(CExprUtil::EvaluatePostfix(copy, table, value), sites);
     EXPECT_EQ(
         outcome + std::to_string(value), std::to_string(status) + " " + messages + std::to_string(result));
-    EXPECT_EQ(Describe(copy, false), substituted ? substituted : Describe(copy, false));
+    EXPECT_EQ(Describe(copy, false), substituted ? substituted : Describe(list, false));
     const std::string compiled = Outcome(CCompiledExpr(list).Evaluate(table, compiledValue), compiledSites);
     EXPECT_EQ(
         compiled + std::to_string(compiledValue) + compiledSites, outcome + std::to_string(value) + sites);
@@ -339,14 +346,14 @@ TEST(Evaluation, BothEnginesComputeAndFailAlike)
         {"1/0 2/0 1/0 +/5 +/5", {{1, 10}}, kFail, 0, "1 fail to get value for variable(2) \n", "10 2 1 + +"},
         {"2147483647/1 1/1 +/5", {}, 0, INT32_MIN, ""},
         {"65536/1 65536/1 */4", {}, 0, 0, ""},
-        {"1/0 2/0 //4", {{1, -7}, {2, 2}}, 0, -3, ""},
-        {"7/1 1/0 %/4", {{1, -2}}, 0, 1, ""},
+        {"1/0 2/0 //4", {{1, -7}, {2, 2}}, 0, -3, "", "-7 2 /"},
+        {"7/1 1/0 %/4", {{1, -2}}, 0, 1, "", "7 -2 %"},
         {"1/1 2/1 </6 3/1 4/1 </6 &/8", {}, 0, 1, ""},
         {"99999999999/1", {}, 0, INT32_MAX, ""},
         {"1/1 2/1", {}, 0, 2, ""},
         {"(/2 1/1 +/5 )/3 -/5", {}, 0, 1, ""},
         {"/1 4/1 +/5 x/13 -/5", {}, 0, 4, ""},
-        {"1/0 5/1 +/5", {{1, 10}}, 0, 15, ""},
+        {"1/0 5/1 +/5", {{1, 10}}, 0, 15, "", "10 5 +"},
         {"5/1 0/1 //4 +/5", {}, kFail, 0, kDenominator},
         {"5/1 0/1 %/4 0/1 */4", {}, kFail, 0, kDenominator},
         {"1/1 +/5", {}, kFail, 0, kUnmatched},
@@ -410,7 +417,8 @@ TEST(Evaluation, OperatorsOnTheEdges)
                                            : (a || b);
                 const bool byZero = divides && b == 0;
                 ExpectBoth(Parse(std::string("1/0 2/0 ") + op), {{1, int32_t(a)}, {2, int32_t(b)}},
-                    byZero ? kFail : 0, byZero ? 0 : int32_t(uint32_t(v)), byZero ? kDenominator : "");
+                    byZero ? kFail : 0, byZero ? 0 : int32_t(uint32_t(v)), byZero ? kDenominator : "",
+                    (std::to_string(a) + " " + std::to_string(b) + " " + o).c_str());
             }
         }
     }

@@ -3,8 +3,10 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <thread>
 
@@ -12,25 +14,33 @@
 
 using Result = std::pair<std::string, int>;
 
-// Runs `log` with standard error on a full one-page pipe that a reader drains: what it wrote, and its
-// result. When `interrupted`, the reader first waits 200 ms while SIGUSR1, handled without SA_RESTART,
-// hits the calling thread every 5 ms: its write blocks, and is interrupted again and again.
-template <typename Log> static Result Capture(Log log, bool interrupted = false)
+// Standard error for Capture: a full one-page pipe that a reader drains (interrupted: first SIGUSR1, without
+// SA_RESTART, hits the writer every 5 ms for 200 ms); the pipe non-blocking, read 512 bytes a ms (slow); a
+// non-blocking socket, smallest send buffer, 1000 bytes queued, read as slowly from 20 ms on: takes part.
+enum class Sink { kPipe, kInterrupted, kSlowPipe, kSlowSocket };
+
+// Runs `log` with standard error on `sink`: what it wrote, and its result.
+template <typename Log> static Result Capture(Log log, Sink sink = Sink::kPipe)
 {
     struct sigaction action = {};
     action.sa_handler = [](int) {};
     sigaction(SIGUSR1, &action, nullptr);
-    int fds[2], saved = dup(2);
-    const std::string filler(4096, '.');
-    EXPECT_TRUE(pipe(fds) == 0 && fcntl(fds[1], F_SETPIPE_SZ, 4096) == 4096 &&
-        write(fds[1], filler.data(), 4096) == 4096 && dup2(fds[1], 2) == 2);
+    const bool socket = sink == Sink::kSlowSocket, slow = socket || sink == Sink::kSlowPipe;
+    int fds[2], saved = dup(2), smallest = 1;
+    const std::string filler(socket ? 1000 : 4096, '.');
+    EXPECT_TRUE((socket ? socketpair(AF_UNIX, SOCK_STREAM, 0, fds) == 0 &&
+                            setsockopt(fds[1], SOL_SOCKET, SO_SNDBUF, &smallest, sizeof smallest) == 0
+                        : pipe(fds) == 0 && fcntl(fds[1], F_SETPIPE_SZ, 4096) == 4096) &&
+        write(fds[1], filler.data(), filler.size()) == static_cast<ssize_t>(filler.size()) &&
+        (!slow || fcntl(fds[1], F_SETFL, O_NONBLOCK) == 0) && dup2(fds[1], 2) == 2);
     close(fds[1]);
     std::string text;
     std::thread reader([&, writer = pthread_self()] {
-        for (int i = 0; interrupted && i < 40; ++i, usleep(5000))
+        for (int i = 0; sink == Sink::kInterrupted && i < 40; ++i, usleep(5000))
             pthread_kill(writer, SIGUSR1);
+        usleep(socket ? 20000 : 0);
         char buffer[65536];
-        for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;)
+        for (ssize_t n; (n = read(fds[0], buffer, slow ? 512 : sizeof buffer)) > 0; usleep(slow ? 1000 : 0))
             text.append(buffer, static_cast<size_t>(n));
     });
     const int result = log();
@@ -38,7 +48,7 @@ template <typename Log> static Result Capture(Log log, bool interrupted = false)
     close(saved);
     reader.join();
     close(fds[0]);
-    return {text.substr(4096), result};
+    return {text.substr(filler.size()), result};
 }
 
 // Each row: a message, the record it becomes (without its newline), and the prefix's fields. A record
@@ -90,7 +100,7 @@ TEST(PlatformLog, EscapesEachByteThatIsNoPrintableCharacterAndCutsAt4096Bytes)
             return quorlith_printf(
                 row.level, row.name, row.module, "%s", row.file, row.line, row.message.c_str());
         });
-        EXPECT_TRUE(text == row.record + "\n" && result == static_cast<int>(text.size()))
+        EXPECT_TRUE(text == row.record + "\n" && result == static_cast<int>(row.record.size() + 1))
             << "row " << &row - rows << ", " << result << ", ending "
             << text.substr(std::max<size_t>(text.size(), 60) - 60);
     }
@@ -100,10 +110,51 @@ TEST(PlatformLog, EscapesEachByteThatIsNoPrintableCharacterAndCutsAt4096Bytes)
 // a message that cannot be formatted (no multibyte form in the C locale) or a closed standard error.
 TEST(PlatformLog, WritesAgainAfterAnInterruptionAndReturnsMinusOneOnFailure)
 {
-    EXPECT_EQ(Capture([] { return quorlith_printf(1, "E", "M", "late", "f", 7); }, true),
+    EXPECT_EQ(Capture([] { return quorlith_printf(1, "E", "M", "late", "f", 7); }, Sink::kInterrupted),
         (Result{"[1 E] M f:7:late\n", 17}));
     EXPECT_EQ(
         Capture([] { return quorlith_printf(1, "E", "M", "%ls", "f", 1, L"\u0100"); }), (Result{"", -1}));
     EXPECT_EQ(
         Capture([] { return close(2) + quorlith_printf(1, "E", "M", "closed", "f", 1); }), (Result{"", -1}));
+}
+
+// A full non-blocking standard error is waited for: a record of a few KiB arrives whole, and the next one
+// on a line of its own, whether the descriptor refuses the record (a pipe) or takes part of it (a socket).
+TEST(PlatformLog, WaitsUntilAFullNonBlockingStandardErrorTakesTheWholeRecord)
+{
+    const std::string big(3000, 'x'), records = "[1 E] M f:7:" + big + "\n[1 E] M f:8:next\n";
+    const auto log = [&] {
+        return quorlith_printf(1, "E", "M", "%s", "f", 7, big.c_str()) +
+            quorlith_printf(1, "E", "M", "next", "f", 8);
+    };
+    for (const Sink sink : {Sink::kSlowPipe, Sink::kSlowSocket}) {
+        const auto [text, result] = Capture(log, sink);
+        EXPECT_TRUE(text == records && result == static_cast<int>(records.size()))
+            << "sink " << static_cast<int>(sink) << ", " << result << ", " << text.size() << " bytes";
+    }
+}
+
+// A reader that has gone costs -1 (EPIPE) and no SIGPIPE: none is left pending, the thread's mask and the
+// disposition are as they were; a SIGPIPE that the caller keeps blocked and pending stays so.
+TEST(PlatformLog, AReaderThatHasGoneCostsMinusOneAndNoSigpipe)
+{
+    sigset_t sigpipe, callerMask, mask, pending;
+    sigemptyset(&sigpipe), sigaddset(&sigpipe, SIGPIPE);
+    for (const int callerBlocks : {0, 1}) {
+        pthread_sigmask(callerBlocks ? SIG_BLOCK : SIG_UNBLOCK, &sigpipe, &callerMask);
+        int fds[2], saved = dup(2);
+        EXPECT_TRUE(pipe(fds) == 0 && close(fds[0]) == 0 && dup2(fds[1], 2) == 2 && close(fds[1]) == 0 &&
+            (!callerBlocks || pthread_kill(pthread_self(), SIGPIPE) == 0));
+        const int result = quorlith_printf(1, "E", "M", "gone", "f", 7), error = errno;
+        struct sigaction disposition = {};
+        EXPECT_TRUE(dup2(saved, 2) == 2 && close(saved) == 0 &&
+            sigaction(SIGPIPE, nullptr, &disposition) == 0 &&
+            pthread_sigmask(SIG_BLOCK, nullptr, &mask) == 0 && sigpending(&pending) == 0);
+        EXPECT_EQ(std::make_tuple(result, error, disposition.sa_handler == SIG_DFL,
+                      sigismember(&mask, SIGPIPE), sigismember(&pending, SIGPIPE)),
+            std::make_tuple(-1, EPIPE, true, callerBlocks, callerBlocks));
+        const timespec now = {};
+        sigtimedwait(&sigpipe, nullptr, &now);  // takes the caller's back
+        pthread_sigmask(SIG_SETMASK, &callerMask, nullptr);
+    }
 }
