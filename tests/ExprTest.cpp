@@ -299,31 +299,106 @@ TEST(ConvertToPostfix, OddListsAndFailedAllocations)
 const std::string kUnmatched = "1 Invalid expression with un-matched operands \n";
 const std::string kDenominator = "1 Invalid expression with denominator 0 \n";
 
-// The status, the level and message of each record; `sites` gets their places.
-std::string Outcome(int status, std::string &sites)
+// What one evaluation gave: "status value", its records' levels and
+// messages, and their sites.
+struct Evaluated {
+    std::string outcome, messages, sites;
+};
+
+void TakeInto(Evaluated &evaluated)
 {
-    std::string text = std::to_string(status) + " ";
-    for (const LogRecord &record : TakeRecords())
-        text += std::to_string(record.level) + record.message,
-            sites += record.file + std::to_string(record.line);
-    return text;
+    for (const LogRecord &record : TakeRecords()) {
+        evaluated.messages += std::to_string(record.level) + record.message;
+        evaluated.sites += record.file + std::to_string(record.line) + " ";
+    }
+}
+
+template <class Run> Evaluated Evaluate(Run run)
+{
+    int32_t value = 77;
+    const int status = run(value);
+    Evaluated evaluated{std::to_string(status) + " " + std::to_string(value), "", ""};
+    TakeInto(evaluated);
+    return evaluated;
+}
+
+bool operator==(const Evaluated &a, const Evaluated &b)
+{
+    return a.outcome == b.outcome && a.messages == b.messages && a.sites == b.sites;
+}
+
+std::ostream &operator<<(std::ostream &out, const Evaluated &e)
+{
+    return out << e.outcome << " " << e.messages << e.sites;
+}
+
+Evaluated Postfix(const TokenList &list, const VariableTable &table, TokenList *substituted = nullptr)
+{
+    TokenList copy = list;
+    const Evaluated evaluated =
+        Evaluate([&](int32_t &v) { return CExprUtil::EvaluatePostfix(copy, table, v); });
+    if (substituted)
+        *substituted = copy;
+    return evaluated;
 }
 
 // EvaluatePostfix on a copy of `list` gives `status`, `result` and the
-// records `messages`; the compiled form gives the very same, sites included.
-void ExpectBoth(const TokenList &list, const VariableTable &table, int status, int32_t result,
+// records `messages`, and the compiled form gives what EvaluatePostfix gives,
+// sites included: by table; by slots, with the values the table has (up to
+// the first it lacks) and with one fewer; over rows, every third of them all
+// zeros, in blocks and one by one.
+void ExpectAllWays(const TokenList &list, const VariableTable &table, int status, int32_t result,
     const std::string &messages = "", const char *substituted = nullptr)
 {
-    TokenList copy = list;
-    int32_t value = 77, compiledValue = 77;
-    std::string sites, compiledSites,
-        outcome = Outcome(CExprUtil::EvaluatePostfix(copy, table, value), sites);
-    EXPECT_EQ(
-        outcome + std::to_string(value), std::to_string(status) + " " + messages + std::to_string(result));
+    TokenList copy;
+    const Evaluated expected = Postfix(list, table, &copy);
+    EXPECT_EQ(expected.outcome + " " + expected.messages,
+        std::to_string(status) + " " + std::to_string(result) + " " + messages);
     EXPECT_EQ(Describe(copy, false), substituted ? substituted : Describe(list, false));
-    const std::string compiled = Outcome(CCompiledExpr(list).Evaluate(table, compiledValue), compiledSites);
-    EXPECT_EQ(
-        compiled + std::to_string(compiledValue) + compiledSites, outcome + std::to_string(value) + sites);
+
+    const CCompiledExpr compiled(list);
+    EXPECT_EQ(Evaluate([&](int32_t &v) { return compiled.Evaluate(table, v); }), expected);
+    std::vector<int32_t> values;
+    VariableTable present, zeros;
+    for (const uint16_t number : compiled.GetVariables()) {
+        if (table.count(number) == 0)
+            break;
+        values.push_back(present[number] = table.at(number));
+        zeros[number] = 0;
+    }
+    EXPECT_EQ(Evaluate([&](int32_t &v) { return compiled.Evaluate(values.data(), values.size(), v); }),
+        Postfix(list, present));
+    if (!values.empty()) {
+        present.erase(compiled.GetVariables()[values.size() - 1]);
+        EXPECT_EQ(
+            Evaluate([&](int32_t &v) { return compiled.Evaluate(values.data(), values.size() - 1, v); }),
+            Postfix(list, present));
+        present[compiled.GetVariables()[values.size() - 1]] = values.back();
+    }
+
+    const size_t rows = 64 + 3;
+    std::vector<int32_t> matrix, results(rows, 77);
+    std::vector<int> statuses(rows, 77);
+    Evaluated rowsExpected;
+    int allExpected = 0;
+    for (size_t row = 0; row < rows; ++row) {
+        const bool zero = row % 3 == 2;
+        for (const int32_t value : values)
+            matrix.push_back(zero ? 0 : value);
+        const Evaluated one = Postfix(list, zero ? zeros : present);
+        rowsExpected.outcome += one.outcome + ",";
+        rowsExpected.messages += one.messages;
+        rowsExpected.sites += one.sites;
+        allExpected = one.outcome[0] == '0' ? allExpected : kFail;
+    }
+    const int all =
+        compiled.EvaluateRows(matrix.data(), values.size(), rows, results.data(), statuses.data());
+    Evaluated rowsActual;
+    for (size_t row = 0; row < rows; ++row)
+        rowsActual.outcome += std::to_string(statuses[row]) + " " + std::to_string(results[row]) + ",";
+    TakeInto(rowsActual);
+    EXPECT_EQ(rowsActual, rowsExpected);
+    EXPECT_EQ(all, allExpected);
 }
 
 // Lists in Parse's form: 0 is a variable's code, 1 a number's, 4 to 12 operators.
@@ -374,15 +449,15 @@ TEST(Evaluation, BothEnginesComputeAndFailAlike)
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.postfix);
-        ExpectBoth(Parse(row.postfix), row.table, row.status, row.result, row.messages, row.substituted);
+        ExpectAllWays(Parse(row.postfix), row.table, row.status, row.result, row.messages, row.substituted);
     }
     // Far deeper than the engines' local buffers: 1000 variables, then their sums.
     TokenList sums(999, ExprToken("+", EAddSub));
     VariableTable table;
     for (uint16_t number = 1000; number > 0; --number)
         sums.emplace(sums.begin(), std::to_string(table[number] = number), EVariable);
-    ExpectBoth(sums, table, 0, 1000 * 1001 / 2);
-    ExpectBoth(sums, {{1, 1}}, kFail, 0, "1 fail to get value for variable(2) \n");
+    ExpectAllWays(sums, table, 0, 1000 * 1001 / 2);
+    ExpectAllWays(sums, {{1, 1}}, kFail, 0, "1 fail to get value for variable(2) \n");
 }
 
 // Every operator on the 32-bit edges against 64-bit arithmetic: wrapping
@@ -416,7 +491,7 @@ TEST(Evaluation, OperatorsOnTheEdges)
                     : o == "&&"            ? (a && b)
                                            : (a || b);
                 const bool byZero = divides && b == 0;
-                ExpectBoth(Parse(std::string("1/0 2/0 ") + op), {{1, int32_t(a)}, {2, int32_t(b)}},
+                ExpectAllWays(Parse(std::string("1/0 2/0 ") + op), {{1, int32_t(a)}, {2, int32_t(b)}},
                     byZero ? kFail : 0, byZero ? 0 : int32_t(uint32_t(v)), byZero ? kDenominator : "",
                     (std::to_string(a) + " " + std::to_string(b) + " " + o).c_str());
             }
