@@ -460,6 +460,23 @@ TEST(Evaluation, BothEnginesComputeAndFailAlike)
     ExpectAllWays(sums, {{1, 1}}, kFail, 0, "1 fail to get value for variable(2) \n");
 }
 
+// The variables a list names, each once, ascending, numbered as substitution
+// numbers them: slots in first-use order or with repeats would misplace values.
+TEST(CompiledExpr, GetVariablesListsEachNumberOnceAscending)
+{
+    const std::pair<const char *, std::vector<uint16_t>> rows[] = {
+        {"12/0 3/0 +/5 12/0 -/5 1/0 */4", {1, 3, 12}},
+        {"0099/0 99/0 +/5", {99}},
+        {"65536/0 70000/0 99999999999/0 65535/0", {0, 4464, 65535}},
+        {"1/1 2/1 +/5 x/13", {}},
+        {"0/1 5/0 &&/11", {5}},
+    };
+    for (const auto &[postfix, variables] : rows) {
+        SCOPED_TRACE(postfix);
+        EXPECT_EQ(CCompiledExpr(Parse(postfix)).GetVariables(), variables);
+    }
+}
+
 // Every operator on the 32-bit edges against 64-bit arithmetic: wrapping
 // sums, differences and products, truncating division, signed comparisons.
 TEST(Evaluation, OperatorsOnTheEdges)
