@@ -7,7 +7,7 @@
 namespace fernvault::alarm_manager {
 
 namespace {
-enum Opcode : uint8_t { kPushValue, kPushVariable, kFirstOperator };
+enum Opcode : uint8_t { EPushValue, EPushVariable, EFirstOperator };
 }  // namespace
 
 // The compiled instructions as the program of evaluation::Run, with the
@@ -21,15 +21,18 @@ public:
     {
     }
 
-    size_t size() const { return program_.size(); }
-    bool IsOperator(size_t i) const { return program_[i].opcode >= kFirstOperator; }
-    BinaryOp OperatorAt(size_t i) const { return static_cast<BinaryOp>(program_[i].opcode - kFirstOperator); }
-    int32_t ValueAt(size_t i) const
+    [[nodiscard]] size_t Size() const { return program_.size(); }
+    [[nodiscard]] bool IsOperator(size_t i) const { return program_[i].opcode >= EFirstOperator; }
+    [[nodiscard]] BinaryOp OperatorAt(size_t i) const
+    {
+        return static_cast<BinaryOp>(program_[i].opcode - EFirstOperator);
+    }
+    [[nodiscard]] int32_t ValueAt(size_t i) const
     {
         const Instruction instruction = program_[i];
-        return instruction.opcode == kPushValue ? instruction.operand : variables_[instruction.operand];
+        return instruction.opcode == EPushValue ? instruction.operand : variables_[instruction.operand];
     }
-    size_t LastLogicIndex() const { return lastLogic_; }
+    [[nodiscard]] size_t LastLogicIndex() const { return lastLogic_; }
 
 private:
     const std::vector<Instruction> &program_;
@@ -47,11 +50,11 @@ CCompiledExpr::CCompiledExpr(const TokenList &postfix)
             if (token.eTokenCode == ELogicAnd || token.eTokenCode == ELogicOr)
                 lastLogic_ = i;
             program_.push_back(Instruction{
-                static_cast<uint8_t>(kFirstOperator + static_cast<uint8_t>(OperatorOf(token))), 0});
+                static_cast<uint8_t>(EFirstOperator + static_cast<uint8_t>(OperatorOf(token))), 0});
             continue;
         }
         if (token.eTokenCode != EVariable) {
-            program_.push_back(Instruction{kPushValue, ReadInt32(token.strToken.c_str())});
+            program_.push_back(Instruction{EPushValue, ReadInt32(token.strToken.c_str())});
             continue;
         }
         const auto number = static_cast<uint16_t>(ReadInt32(token.strToken.c_str()));
@@ -60,7 +63,7 @@ CCompiledExpr::CCompiledExpr(const TokenList &postfix)
             variableNumbers_.push_back(number);
             variableTexts_.push_back(token.strToken);
         }
-        program_.push_back(Instruction{kPushVariable, entry->second});
+        program_.push_back(Instruction{EPushVariable, entry->second});
     }
 }
 
@@ -69,9 +72,9 @@ int CCompiledExpr::Evaluate(const VariableTable &table, int32_t &result) const
     result = 0;
     if (program_.empty())
         return evaluation::EmptyListFailure();
-    int32_t local[evaluation::kLocalValues];
-    const evaluation::ValueBuffer<int32_t> buffer(local, variableNumbers_.size());
-    int32_t *variables = buffer.data();
+    evaluation::LocalValues<int32_t> local;
+    const evaluation::CValueBuffer<int32_t> buffer(local, variableNumbers_.size());
+    int32_t *variables = buffer.Data();
     for (size_t slot = 0; slot < variableNumbers_.size(); ++slot) {
         const auto entry = table.find(variableNumbers_[slot]);
         if (entry == table.end())

@@ -4,6 +4,7 @@
 #ifndef QUILLET_EXPR_EVALUATION_H
 #define QUILLET_EXPR_EVALUATION_H
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -23,20 +24,22 @@ int DenominatorFailure();
 // Buffers of up to this many values live on the call stack; larger ones on the heap.
 constexpr size_t kLocalValues = 64;
 
+template <typename T> using LocalValues = std::array<T, kLocalValues>;
+
 // Room for `count` values of T: the caller's `local` array when they fit,
 // else a heap block this object owns (not initialised, so only the pages in
 // use are touched).
-template <typename T> class ValueBuffer {
+template <typename T> class CValueBuffer {
 public:
-    ValueBuffer(T (&local)[kLocalValues], size_t count)
+    CValueBuffer(LocalValues<T> &local, size_t count)
         : heap_(count > kLocalValues ? new T[count] : nullptr)
-        , data_(heap_ ? heap_.get() : local)
+        , data_(heap_ ? heap_.get() : local.data())
     {
     }
-    T *data() const { return data_; }
+    [[nodiscard]] T *Data() const { return data_; }
 
 private:
-    std::unique_ptr<T[]> heap_;
+    std::unique_ptr<T[]> heap_;  // NOLINT(modernize-avoid-c-arrays): a vector would initialise every value
     T *data_;
 };
 
@@ -51,8 +54,8 @@ inline bool PopOperands(const Operand *stack, size_t &depth, Operand &right, Ope
 }
 
 // Runs `program` over `stack`, which has room for every value it pushes.
-// Program offers size(), IsOperator(i), OperatorAt(i), ValueAt(i) and
-// LastLogicIndex(): the index of its last && or ||, or size() if none.
+// Program offers Size(), IsOperator(i), OperatorAt(i), ValueAt(i) and
+// LastLogicIndex(): the index of its last && or ||, or Size() if none.
 //
 // A zero denominator fails at once, unless an && or || after it may still
 // drop the value it poisons; a poisoned value that survives to the end fails
@@ -61,19 +64,20 @@ template <typename Program> int Run(const Program &program, Operand *stack, int3
 {
     size_t depth = 0;
     std::optional<size_t> lastLogic;  // found at the first zero denominator
-    for (size_t i = 0; i < program.size(); ++i) {
+    for (size_t i = 0; i < program.Size(); ++i) {
         if (!program.IsOperator(i)) {
             stack[depth++] = Operand{program.ValueAt(i), false};
             continue;
         }
-        Operand right, left;
+        Operand right{};
+        Operand left{};
         if (!PopOperands(stack, depth, right, left))
             return UnmatchedOperandsFailure();
         Operand &value = stack[depth++];
         if (!Combine(program.OperatorAt(i), left, right, value)) {
             if (!lastLogic)
                 lastLogic = program.LastLogicIndex();
-            if (*lastLogic == program.size() || *lastLogic < i)
+            if (*lastLogic == program.Size() || *lastLogic < i)
                 return DenominatorFailure();
             value.poisoned = true;
         }
@@ -91,9 +95,9 @@ template <typename Program> int Run(const Program &program, Operand *stack, int3
 // program can exceed. `program` must not be empty.
 template <typename Program> int RunWithStack(const Program &program, int32_t &result)
 {
-    Operand local[kLocalValues];
-    const ValueBuffer<Operand> stack(local, program.size());
-    return Run(program, stack.data(), result);
+    LocalValues<Operand> local;
+    const CValueBuffer<Operand> stack(local, program.Size());
+    return Run(program, stack.Data(), result);
 }
 
 }  // namespace fernvault::alarm_manager::evaluation
