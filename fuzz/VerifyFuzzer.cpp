@@ -46,8 +46,10 @@ ErrorLocation Model(const std::string &text)
     for (size_t i = 0, length; i < text.size(); i += length)
         if ((length = text[i] == ' ' ? 1 : LexemeLength(text, i)) == 0)
             return {EInvalidToken, i};
-        else if (text[i] != ' ')
-            starts.push_back(i), ends.push_back(i + length);
+        else if (text[i] != ' ') {
+            starts.push_back(i);
+            ends.push_back(i + length);
+        }
     for (size_t k = 0; k < starts.size(); ++k) {
         bool completes = false;
         for (std::string bare = text.substr(0, ends[k]), operand = bare + " 1";
@@ -88,7 +90,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const ErrorReason reason = location.eReason;  // as the model tells grammar errors apart
     const ErrorReason kind =
         reason < EOperandExpected || reason == EUnexpectedEnd ? reason : EOperandExpected;
-    const ErrorLocation model = size <= 48 ? Model(text.c_str()) : location;  // the model is cubic
+    // The model is cubic; it reads the text up to a NUL, as the library does.
+    // NOLINTNEXTLINE(readability-redundant-string-cstr)
+    const ErrorLocation model = size <= 48 ? Model(text.c_str()) : location;
     REQUIRE(location.offset == model.offset && kind == (size <= 48 ? model.eReason : kind));
     if (verified != 0)
         return 0;

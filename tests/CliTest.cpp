@@ -25,7 +25,7 @@ std::string Drain(std::FILE *file)
     std::string text(static_cast<size_t>(std::ftell(file)), '\0');
     std::rewind(file);
     text.resize(std::fread(text.data(), 1, text.size(), file));
-    std::fclose(file);
+    EXPECT_EQ(std::fclose(file), 0);
     return text;
 }
 
@@ -35,12 +35,14 @@ std::tuple<int, std::string, std::string> RunChild(const std::vector<std::string
 {
     std::FILE *out = std::tmpfile(), *err = std::tmpfile();
     std::vector<const char *> words = {PROCESS_LAUNCHER};  // a cross build's emulator, if any
+    words.reserve(words.size() + argv.size() + 1);
     for (const std::string &arg : argv)
         words.push_back(arg.c_str());
     words.push_back(nullptr);
     const pid_t pid = fork();
     if (pid == 0) {
-        dup2(fileno(out), 1), dup2(fileno(err), 2);
+        dup2(fileno(out), 1);
+        dup2(fileno(err), 2);
         execv(words[0], const_cast<char *const *>(words.data()));
         _exit(127);
     }
