@@ -34,7 +34,7 @@ HARDEN_PACKAGES := clang libclang-rt-dev valgrind
 COVERAGE_PACKAGES := gcovr
 FUZZ_SECONDS ?= 30
 
-.PHONY: all deps build run test test-platform-log bench bench-build clean build-armhf test-armhf package format format-check
+.PHONY: all deps build run test test-platform-log bench bench-build clean build-armhf test-armhf package format format-check lint
 
 all: build
 
@@ -49,7 +49,7 @@ run: build
 	@expr='$(value EXPR)'; echo "quillet -s '$$expr'"; status=0; \
 	  $(BUILD_DIR)/bin/quillet -s "$$expr" || status=$$?; echo "exit status: $$status"
 
-test: deps-harden format-check build
+test: deps-harden format-check lint build
 	@scripts/ensure-packages.sh $(DEB_PACKAGES)
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
 	@$(MAKE) --no-print-directory test-platform-log
@@ -66,6 +66,20 @@ format-check:
 	@out=$$(clang-format --dry-run --Werror $(FORMAT_FILES) 2>&1) || \
 	  { printf '%s\n' "$$out" | grep -o '^[^: ]*:[0-9]*:[0-9]*: error' | cut -d: -f1 | sort -u | \
 	    sed 's/^/not formatted: /'; echo 'make format rewrites them'; exit 1; }
+
+# clang-tidy (.clang-tidy; platform/, tests/ and fuzz/ adjust it) over the
+# compile databases: the plain build's for cli expr log platform examples
+# tests, the fuzz preset's (clang flags) for fuzz/. It only configures them.
+# Any finding fails and is printed; bench/ is left out (make bench's packages).
+# $(call tidy,build directory,file regex)
+tidy = @echo 'clang-tidy -p $(1) $(2)'; run-clang-tidy -p $(1) -quiet -j $(JOBS) '$(2)' >$(1)/clang-tidy.txt 2>&1 || \
+  { sed 's/\x1b\[[0-9;]*m//g' $(1)/clang-tidy.txt | grep -Ev '^clang-tidy-[0-9]+ | generated\.$$'; exit 1; }
+lint: deps-harden
+	@scripts/ensure-packages.sh $(LINT_PACKAGES)
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	$(call tidy,$(BUILD_DIR),/(cli|expr|log|platform|examples|tests)/[^/]*$$)
+	cmake --preset fuzz >/dev/null
+	$(call tidy,build-fuzz,/fuzz/[^/]*$$)
 
 # Cross-builds for 32-bit ARM and runs every test under qemu-arm.
 build-armhf:

@@ -6,6 +6,7 @@
 #include <apr_getopt.h>
 #include <apr_pools.h>
 
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,14 +24,15 @@ namespace {
 constexpr size_t kExpressionCapacity = 100;
 
 // The accepted -s argument; a zero first byte means none was given.
-char ExpressionBuffer[kExpressionCapacity];
+std::array<char, kExpressionCapacity> ExpressionBuffer{};
 
 // Brings APR up before main and has it terminated at every ordinary exit.
 struct AprRuntime {
-    AprRuntime()
+    AprRuntime() noexcept
     {
         apr_initialize();
-        std::atexit(apr_terminate);
+        // Cannot fail: the first of the at least 32 registrations a process has.
+        (void)std::atexit(apr_terminate);
     }
 };
 const AprRuntime kAprRuntime;
@@ -44,8 +46,8 @@ void StoreExpression(const char *argument)
             static_cast<int>(kExpressionCapacity));
         std::exit(-1);
     }
-    std::memset(ExpressionBuffer, 0, sizeof ExpressionBuffer);
-    std::strcpy(ExpressionBuffer, argument);
+    ExpressionBuffer.fill('\0');
+    std::strcpy(ExpressionBuffer.data(), argument);
 }
 
 // Reads the options left to right. -v and -h end the process; returns the
@@ -93,5 +95,5 @@ int main(int argc, char *argv[])
         return APR_EGENERAL;
     }
     fernvault::alarm_manager::TokenList tokens;
-    return fernvault::alarm_manager::CExprUtil::VerifyExpression(tokens, ExpressionBuffer);
+    return fernvault::alarm_manager::CExprUtil::VerifyExpression(tokens, ExpressionBuffer.data());
 }

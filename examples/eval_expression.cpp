@@ -22,8 +22,9 @@ namespace {
 
 int UsageError(const char *message, const char *argument)
 {
-    std::fprintf(stderr, "eval_expression: %s%s\n", message, argument);
-    std::fputs("usage: eval_expression EXPRESSION [NUMBER=VALUE]...\n", stderr);
+    // Nothing is left to tell a failure to when standard error fails.
+    (void)std::fprintf(stderr, "eval_expression: %s%s\n", message, argument);
+    (void)std::fputs("usage: eval_expression EXPRESSION [NUMBER=VALUE]...\n", stderr);
     return 2;
 }
 
@@ -42,14 +43,14 @@ bool AddVariable(const char *argument, VariableTable &table)
 
 void PrintPostfix(const TokenList &list)
 {
-    std::fputs("postfix:", stdout);
+    std::printf("postfix:");
     for (const ExprToken &token : list) {
         if (token.eTokenCode == EVariable)
             std::printf(" {$%s}", token.strToken.c_str());
         else
             std::printf(" %s", token.strToken.c_str());
     }
-    std::fputs("\n", stdout);
+    std::printf("\n");
 }
 
 // "error at byte N: REASON", the expression with every byte that is not

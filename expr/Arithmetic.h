@@ -32,17 +32,17 @@ inline int32_t ReadInt32(const char *text)
     if (*text == '-' || *text == '+')
         ++text;
     // Accumulate the magnitude, stopping it one past the largest we can need.
-    const uint32_t limit = negative ? 0x80000000u : 0x7FFFFFFFu;
+    const uint32_t limit = negative ? 0x80000000U : 0x7FFFFFFFU;
     uint32_t magnitude = 0;
     for (; *text >= '0' && *text <= '9'; ++text) {
-        const uint32_t digit = static_cast<uint32_t>(*text - '0');
-        if (magnitude > (limit - digit) / 10u) {
+        const auto digit = static_cast<uint32_t>(*text - '0');
+        if (magnitude > (limit - digit) / 10U) {
             magnitude = limit;
             break;
         }
-        magnitude = magnitude * 10u + digit;
+        magnitude = magnitude * 10U + digit;
     }
-    return negative ? static_cast<int32_t>(0u - magnitude) : static_cast<int32_t>(magnitude);
+    return negative ? static_cast<int32_t>(0U - magnitude) : static_cast<int32_t>(magnitude);
 }
 
 // One binary operator, told apart by code and, within a code, by text.
@@ -101,6 +101,12 @@ constexpr int32_t ShortCircuitValue(BinaryOp op)
     return op == BinaryOp::ELogicOr ? 1 : 0;
 }
 
+// A comparison's or a logic operator's result: 1 or 0.
+inline int32_t Truth(bool holds)
+{
+    return holds ? 1 : 0;
+}
+
 inline int32_t Wrap(uint32_t bits)
 {
     return static_cast<int32_t>(bits);
@@ -110,8 +116,8 @@ inline int32_t Wrap(uint32_t bits)
 // by zero. INT32_MIN / -1 wraps to INT32_MIN and INT32_MIN % -1 is 0.
 inline bool Apply(BinaryOp op, int32_t left, int32_t right, int32_t &value)
 {
-    const uint32_t l = static_cast<uint32_t>(left);
-    const uint32_t r = static_cast<uint32_t>(right);
+    const auto l = static_cast<uint32_t>(left);
+    const auto r = static_cast<uint32_t>(right);
     switch (op) {
     case BinaryOp::EMul: value = Wrap(l * r); return true;
     case BinaryOp::EDiv:
@@ -119,23 +125,23 @@ inline bool Apply(BinaryOp op, int32_t left, int32_t right, int32_t &value)
         if (right == 0)
             return false;
         if (right == -1)
-            value = op == BinaryOp::EDiv ? Wrap(0u - l) : 0;
+            value = op == BinaryOp::EDiv ? Wrap(0U - l) : 0;
         else
             value = op == BinaryOp::EDiv ? left / right : left % right;
         return true;
     case BinaryOp::EAdd: value = Wrap(l + r); return true;
     case BinaryOp::ESub: value = Wrap(l - r); return true;
-    case BinaryOp::EGreater: value = left > right; return true;
-    case BinaryOp::ELess: value = left < right; return true;
-    case BinaryOp::EGreaterEqual: value = left >= right; return true;
-    case BinaryOp::ELessEqual: value = left <= right; return true;
-    case BinaryOp::EEqual: value = left == right; return true;
-    case BinaryOp::ENotEqual: value = left != right; return true;
+    case BinaryOp::EGreater: value = Truth(left > right); return true;
+    case BinaryOp::ELess: value = Truth(left < right); return true;
+    case BinaryOp::EGreaterEqual: value = Truth(left >= right); return true;
+    case BinaryOp::ELessEqual: value = Truth(left <= right); return true;
+    case BinaryOp::EEqual: value = Truth(left == right); return true;
+    case BinaryOp::ENotEqual: value = Truth(left != right); return true;
     case BinaryOp::EBitAnd: value = Wrap(l & r); return true;
     case BinaryOp::EBitXor: value = Wrap(l ^ r); return true;
     case BinaryOp::EBitOr: value = Wrap(l | r); return true;
     default:  // && and ||
-        value = NeedsRightOperand(op, left) ? right != 0 : ShortCircuitValue(op);
+        value = NeedsRightOperand(op, left) ? Truth(right != 0) : ShortCircuitValue(op);
         return true;
     }
 }

@@ -9,7 +9,7 @@
 namespace fernvault::alarm_manager {
 
 namespace {
-enum Opcode : uint8_t { kPushValue, kPushVariable, kFirstOperator };
+enum Opcode : uint8_t { EPushValue, EPushVariable, EFirstOperator };
 
 using evaluation::EDivideConstant;
 using evaluation::EEnd;
@@ -43,13 +43,13 @@ public:
     {
     }
 
-    size_t size() const { return program_.size(); }
-    bool IsOperator(size_t i) const { return program_[i].opcode >= kFirstOperator; }
-    BinaryOp OperatorAt(size_t i) const { return static_cast<BinaryOp>(program_[i].opcode - kFirstOperator); }
+    [[nodiscard]] size_t Size() const { return program_.size(); }
+    bool IsOperator(size_t i) const { return program_[i].opcode >= EFirstOperator; }
+    BinaryOp OperatorAt(size_t i) const { return static_cast<BinaryOp>(program_[i].opcode - EFirstOperator); }
     int32_t ValueAt(size_t i) const
     {
         const Instruction instruction = program_[i];
-        return instruction.opcode == kPushValue ? instruction.operand : variables_[instruction.operand];
+        return instruction.opcode == EPushValue ? instruction.operand : variables_[instruction.operand];
     }
     size_t LastLogicIndex() const { return lastLogic_; }
 
@@ -81,9 +81,9 @@ CCompiledExpr::CCompiledExpr(const TokenList &postfix)
             if (MayShortCircuit(op))
                 lastLogic_ = i;
             program_.push_back(
-                Instruction{static_cast<uint8_t>(kFirstOperator + static_cast<uint8_t>(op)), 0});
+                Instruction{static_cast<uint8_t>(EFirstOperator + static_cast<uint8_t>(op)), 0});
         } else if (token.eTokenCode != EVariable) {
-            program_.push_back(Instruction{kPushValue, ReadInt32(token.strToken.c_str())});
+            program_.push_back(Instruction{EPushValue, ReadInt32(token.strToken.c_str())});
         } else {
             const auto slot = static_cast<uint32_t>(
                 std::lower_bound(variables_.begin(), variables_.end(), numberOf(token)) - variables_.begin());
@@ -92,7 +92,7 @@ CCompiledExpr::CCompiledExpr(const TokenList &postfix)
                 slotsInListOrder_.push_back(slot);
                 slotTexts_[slot] = token.strToken;
             }
-            program_.push_back(Instruction{kPushVariable, static_cast<int32_t>(slot)});
+            program_.push_back(Instruction{EPushVariable, static_cast<int32_t>(slot)});
         }
     }
     CompileSteps();
@@ -106,9 +106,9 @@ CCompiledExpr::CCompiledExpr(const TokenList &postfix)
 void CCompiledExpr::CompileSteps()
 {
     const size_t count = program_.size();
-    const auto isOperator = [this](size_t i) { return program_[i].opcode >= kFirstOperator; };
+    const auto isOperator = [this](size_t i) { return program_[i].opcode >= EFirstOperator; };
     const auto operatorAt = [this](size_t i) {
-        return static_cast<BinaryOp>(program_[i].opcode - kFirstOperator);
+        return static_cast<BinaryOp>(program_[i].opcode - EFirstOperator);
     };
     // skipBefore[i]: 1 + the operator whose skipped right operand starts at i;
     // joins[i]: the operator at i closes such a skip.
@@ -119,7 +119,7 @@ void CCompiledExpr::CompileSteps()
     size_t depth = 0;
     for (size_t i = 0; i < count; ++i) {
         if (!isOperator(i)) {
-            constants += program_[i].opcode == kPushValue;
+            constants += program_[i].opcode == EPushValue;
             starts.push_back(i);
             depth = std::max(depth, starts.size());
             continue;
@@ -153,11 +153,11 @@ void CCompiledExpr::CompileSteps()
             openSkips.push_back(skip);
             skipLevels_ = std::max(skipLevels_, openSkips.size());
         }
-        if (instruction.opcode == kPushVariable) {
+        if (instruction.opcode == EPushVariable) {
             registers.push_back(static_cast<uint32_t>(instruction.operand));
             continue;
         }
-        if (instruction.opcode == kPushValue) {
+        if (instruction.opcode == EPushValue) {
             registers.push_back(static_cast<uint32_t>(variables_.size() + constants_.size()));
             constants_.push_back(instruction.operand);
             continue;
@@ -197,8 +197,8 @@ int CCompiledExpr::Evaluate(const VariableTable &table, int32_t &result) const
     result = 0;
     if (program_.empty())
         return RecordFailure(Failure::EEmptyList);
-    int32_t local[evaluation::kLocalValues];
-    const evaluation::ValueBuffer<int32_t> values(local, variables_.size());
+    evaluation::LocalValues<int32_t> local;
+    const evaluation::CValueBuffer<int32_t> values(local, variables_.size());
     // Both are ascending: the entry after one slot's is often the next slot's.
     auto entry = table.begin();
     for (size_t slot = 0; slot < variables_.size(); ++slot) {
@@ -206,10 +206,10 @@ int CCompiledExpr::Evaluate(const VariableTable &table, int32_t &result) const
             entry = table.find(variables_[slot]);
         if (entry == table.end())
             return MissingVariable(0, &table);
-        values.data()[slot] = entry->second;
+        values.Data()[slot] = entry->second;
         ++entry;
     }
-    return EvaluateSlots(values.data(), result);
+    return EvaluateSlots(values.Data(), result);
 }
 
 int CCompiledExpr::Evaluate(const int32_t *values, size_t count, int32_t &result) const
@@ -237,11 +237,11 @@ int CCompiledExpr::EvaluateSlots(const int32_t *values, int32_t &result) const
 {
     if (steps_.empty())
         return RecordFailure(evaluation::RunWithStack(Program(program_, values, lastLogic_), result));
-    int32_t local[evaluation::kLocalValues];
-    const evaluation::ValueBuffer<int32_t> registers(local, registerCount_);
-    std::copy(values, values + variables_.size(), registers.data());
-    std::copy(constants_.begin(), constants_.end(), registers.data() + variables_.size());
-    return RecordFailure(evaluation::RunSteps(steps_.data(), multipliers_.data(), registers.data(), result));
+    evaluation::LocalValues<int32_t> local;
+    const evaluation::CValueBuffer<int32_t> registers(local, registerCount_);
+    std::copy(values, values + variables_.size(), registers.Data());
+    std::copy(constants_.begin(), constants_.end(), registers.Data() + variables_.size());
+    return RecordFailure(evaluation::RunSteps(steps_.data(), multipliers_.data(), registers.Data(), result));
 }
 
 int CCompiledExpr::EvaluateRows(

@@ -1,6 +1,7 @@
 #include "CExprUtil.h"
 
 #include <apr_errno.h>
+#include <array>
 #include <charconv>
 #include <iterator>
 #include <string_view>
@@ -64,7 +65,8 @@ Scan ReadLexeme(std::string_view text, size_t &i, Lexeme &lexeme)
         ++i;
     if (i == text.size())
         return Scan::EEnd;
-    const char next = text.data()[i + 1];  // the NUL after the last byte
+    // The NUL after the last byte, which text[i + 1] may not read.
+    const char next = text.data()[i + 1];  // NOLINT(readability-simplify-subscript-expr)
     switch (text[i]) {
     case '%':
     case '*':
@@ -95,9 +97,9 @@ const char *TextOrNull(const char *text)
 
 }  // namespace
 
-CExprUtil::CExprUtil() { }
+CExprUtil::CExprUtil() = default;
 
-CExprUtil::~CExprUtil() { }
+CExprUtil::~CExprUtil() = default;
 
 int CExprUtil::TokenAnalysis(TokenList &list, const char *expression)
 {
@@ -215,7 +217,7 @@ int CExprUtil::VerifyExpression(TokenList &list, const char *expression)
 namespace {
 // Follows expression := factor { operator factor } one token at a time and
 // keeps the first token that no well-formed expression can have there.
-class GrammarTracker {
+class CGrammarTracker {
 public:
     void Take(int32_t code, size_t offset)
     {
@@ -255,7 +257,7 @@ private:
     bool expectOperand_ = true;
 };
 
-constexpr const char *kReasonTexts[] = {
+constexpr std::array kReasonTexts = {
     "well formed",
     "no expression",
     "invalid token",
@@ -265,7 +267,7 @@ constexpr const char *kReasonTexts[] = {
     "unmatched ')'",
     "unexpected end",
 };
-static_assert(std::size(kReasonTexts) == EUnexpectedEnd + 1);
+static_assert(kReasonTexts.size() == EUnexpectedEnd + 1);
 }  // namespace
 
 ErrorLocation CExprUtil::LocateError(const char *expression)
@@ -273,7 +275,7 @@ ErrorLocation CExprUtil::LocateError(const char *expression)
     if (expression == nullptr)
         return ErrorLocation{ENullExpression, 0};
     const std::string_view text(expression);
-    GrammarTracker grammar;
+    CGrammarTracker grammar;
     Lexeme lexeme;
     size_t i = 0;
     Scan scan;
@@ -287,7 +289,7 @@ ErrorLocation CExprUtil::LocateError(const char *expression)
 const char *CExprUtil::ReasonText(ErrorReason reason)
 {
     const auto index = static_cast<size_t>(reason);
-    return index < std::size(kReasonTexts) ? kReasonTexts[index] : "unknown reason";
+    return index < kReasonTexts.size() ? kReasonTexts[index] : "unknown reason";
 }
 
 // Shunting-yard with the token code as precedence, done in place: the result
@@ -338,14 +340,14 @@ int CExprUtil::SubstituteVariables(TokenList &list, const VariableTable &table)
         if (token.eTokenCode != EVariable)
             continue;
         // The low 16 bits of the saturated value name the variable.
-        const uint16_t number = static_cast<uint16_t>(ReadInt32(token.strToken.c_str()));
+        const auto number = static_cast<uint16_t>(ReadInt32(token.strToken.c_str()));
         const auto entry = table.find(number);
         if (entry == table.end())
             return evaluation::RecordFailure(evaluation::Failure::EMissingVariable, token.strToken.c_str());
         // At most 11 characters: the text stays in the string's own buffer.
-        char digits[16];
-        const auto written = std::to_chars(digits, digits + sizeof digits, entry->second);
-        token.strToken.assign(digits, written.ptr);
+        std::array<char, sizeof "-2147483648"> digits{};
+        const auto written = std::to_chars(digits.data(), digits.data() + digits.size(), entry->second);
+        token.strToken.assign(digits.data(), written.ptr);
     }
     return 0;
 }
@@ -371,19 +373,19 @@ int evaluation::RecordFailure(Failure failure, const char *variableText)
 namespace {
 // A substituted postfix list as the program of evaluation::Run: every token
 // that is not a binary operator is a value, read from its text.
-class TokenProgram {
+class CTokenProgram {
 public:
-    explicit TokenProgram(const TokenList &list)
+    explicit CTokenProgram(const TokenList &list)
         : list_(list)
     {
     }
 
-    size_t size() const { return list_.size(); }
-    bool IsOperator(size_t i) const { return IsBinaryOperator(list_[i].eTokenCode); }
-    BinaryOp OperatorAt(size_t i) const { return OperatorOf(list_[i]); }
-    int32_t ValueAt(size_t i) const { return ReadInt32(list_[i].strToken.c_str()); }
+    [[nodiscard]] size_t Size() const { return list_.size(); }
+    [[nodiscard]] bool IsOperator(size_t i) const { return IsBinaryOperator(list_[i].eTokenCode); }
+    [[nodiscard]] BinaryOp OperatorAt(size_t i) const { return OperatorOf(list_[i]); }
+    [[nodiscard]] int32_t ValueAt(size_t i) const { return ReadInt32(list_[i].strToken.c_str()); }
 
-    size_t LastLogicIndex() const
+    [[nodiscard]] size_t LastLogicIndex() const
     {
         for (size_t i = list_.size(); i-- > 0;)
             if (list_[i].eTokenCode == ELogicAnd || list_[i].eTokenCode == ELogicOr)
@@ -403,7 +405,7 @@ int CExprUtil::EvaluatePostfix(TokenList &list, const VariableTable &table, int3
         return evaluation::RecordFailure(evaluation::Failure::EEmptyList);
     if (SubstituteVariables(list, table) != 0)
         return APR_EGENERAL;
-    return evaluation::RecordFailure(evaluation::RunWithStack(TokenProgram(list), result));
+    return evaluation::RecordFailure(evaluation::RunWithStack(CTokenProgram(list), result));
 }
 
 }  // namespace fernvault::alarm_manager

@@ -15,6 +15,7 @@
 #ifndef QUILLET_EXPR_EVALUATION_H
 #define QUILLET_EXPR_EVALUATION_H
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -37,20 +38,22 @@ enum class Failure : uint8_t {
 // Buffers of up to this many values live on the call stack; larger ones on the heap.
 constexpr size_t kLocalValues = 64;
 
+template <typename T> using LocalValues = std::array<T, kLocalValues>;
+
 // Room for `count` values of T: the caller's `local` array when they fit,
 // else a heap block this object owns (not initialised, so only the pages in
 // use are touched).
-template <typename T> class ValueBuffer {
+template <typename T> class CValueBuffer {
 public:
-    ValueBuffer(T (&local)[kLocalValues], size_t count)
+    CValueBuffer(LocalValues<T> &local, size_t count)
         : heap_(count > kLocalValues ? new T[count] : nullptr)
-        , data_(heap_ ? heap_.get() : local)
+        , data_(heap_ ? heap_.get() : local.data())
     {
     }
-    T *data() const { return data_; }
+    [[nodiscard]] T *Data() const { return data_; }
 
 private:
-    std::unique_ptr<T[]> heap_;
+    std::unique_ptr<T[]> heap_;  // NOLINT(modernize-avoid-c-arrays): a vector would initialise every value
     T *data_;
 };
 
@@ -65,8 +68,8 @@ inline bool PopOperands(const Operand *stack, size_t &depth, Operand &right, Ope
 }
 
 // Runs `program` over `stack`, which has room for every value it pushes.
-// Program offers size(), IsOperator(i), OperatorAt(i), ValueAt(i) and
-// LastLogicIndex(): the index of its last && or ||, or size() if none.
+// Program offers Size(), IsOperator(i), OperatorAt(i), ValueAt(i) and
+// LastLogicIndex(): the index of its last && or ||, or Size() if none.
 //
 // A zero denominator fails at once, unless an && or || after it may still
 // drop the value it poisons; a poisoned value that survives to the end fails
@@ -75,7 +78,7 @@ template <typename Program> Failure Run(const Program &program, Operand *stack, 
 {
     size_t depth = 0;
     std::optional<size_t> lastLogic;  // found at the first zero denominator
-    for (size_t i = 0; i < program.size(); ++i) {
+    for (size_t i = 0; i < program.Size(); ++i) {
         if (!program.IsOperator(i)) {
             stack[depth++] = Operand{program.ValueAt(i), false};
             continue;
@@ -88,7 +91,7 @@ template <typename Program> Failure Run(const Program &program, Operand *stack, 
         if (!Combine(program.OperatorAt(i), left, right, value)) {
             if (!lastLogic)
                 lastLogic = program.LastLogicIndex();
-            if (*lastLogic == program.size() || *lastLogic < i)
+            if (*lastLogic == program.Size() || *lastLogic < i)
                 return Failure::EDenominator;
             value.poisoned = true;
         }
@@ -106,9 +109,9 @@ template <typename Program> Failure Run(const Program &program, Operand *stack, 
 // program can exceed. `program` must not be empty.
 template <typename Program> Failure RunWithStack(const Program &program, int32_t &result)
 {
-    Operand local[kLocalValues];
-    const ValueBuffer<Operand> stack(local, program.size());
-    return Run(program, stack.data(), result);
+    LocalValues<Operand> local;
+    const CValueBuffer<Operand> stack(local, program.Size());
+    return Run(program, stack.Data(), result);
 }
 
 // What a step does to the registers: dst = a op b, for codes 0 to 15, the

@@ -49,8 +49,10 @@ ErrorLocation Model(const std::string &text)
     for (size_t i = 0, length; i < text.size(); i += length)
         if ((length = text[i] == ' ' ? 1 : LexemeLength(text, i)) == 0)
             return {EInvalidToken, i};
-        else if (text[i] != ' ')
-            starts.push_back(i), ends.push_back(i + length);
+        else if (text[i] != ' ') {
+            starts.push_back(i);
+            ends.push_back(i + length);
+        }
     for (size_t k = 0; k < starts.size(); ++k) {
         bool completes = false;
         for (std::string bare = text.substr(0, ends[k]), operand = bare + " 1";
@@ -159,6 +161,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const ErrorReason kind =
         reason < EOperandExpected || reason == EUnexpectedEnd ? reason : EOperandExpected;
     if (size <= 48) {  // the model is cubic
+        // It reads the text up to a NUL, as the library does.
+        // NOLINTNEXTLINE(readability-redundant-string-cstr)
         const ErrorLocation model = Model(text.c_str());
         REQUIRE(location.offset == model.offset && kind == model.eReason);
     }

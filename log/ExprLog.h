@@ -27,7 +27,7 @@ namespace quillet_log {
 // Levels in use; the enumerator's own name is the level name in the record.
 enum LogLevel : int { EError = 1, ETrace = 5 };
 
-inline constexpr const char kModule[] = "ALARM_MANAGER";
+inline constexpr const char *kModule = "ALARM_MANAGER";
 
 constexpr const char *BaseName(const char *path)
 {

@@ -62,10 +62,12 @@ static void Put(struct Record *record, const char *character, size_t count)
  * bytes; 0 when there is none. */
 static size_t CharacterLength(const unsigned char *text, size_t size)
 {
-    unsigned char low = 0x80, high = 0xBF;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
     size_t length;
     if (text[0] == 0xC2) {
-        length = 2, low = 0xA0; /* below: U+0080..U+009F, the C1 controls */
+        length = 2;
+        low = 0xA0; /* below: U+0080..U+009F, the C1 controls */
     } else if (text[0] >= 0xC3 && text[0] <= 0xDF) {
         length = 2;
     } else if (text[0] >= 0xE0 && text[0] <= 0xEF) {
@@ -148,10 +150,10 @@ static void PutInt(struct Record *record, int value)
 {
     char digits[12];
     char *first = digits + sizeof digits;
-    unsigned magnitude = value < 0 ? 0u - (unsigned)value : (unsigned)value;
+    unsigned magnitude = value < 0 ? 0U - (unsigned)value : (unsigned)value;
     do {
-        *--first = (char)('0' + magnitude % 10u);
-        magnitude /= 10u;
+        *--first = (char)('0' + magnitude % 10U);
+        magnitude /= 10U;
     } while (magnitude != 0);
     if (value < 0)
         *--first = '-';

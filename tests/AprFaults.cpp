@@ -2,13 +2,17 @@
 // APR calls, which then fails as when memory runs out.
 #include <apr_getopt.h>
 
-extern "C" apr_status_t __wrap_apr_pool_create_ex(
-    apr_pool_t **, apr_pool_t *, apr_abortfunc_t, apr_allocator_t *)
+// ld --wrap fixes both names.
+// NOLINTNEXTLINE(bugprone-reserved-identifier,cert-*,readability-identifier-naming)
+extern "C" apr_status_t __wrap_apr_pool_create_ex(apr_pool_t ** /*pool*/, apr_pool_t * /*parent*/,
+    apr_abortfunc_t /*abort*/, apr_allocator_t * /*allocator*/)
 {
     return APR_ENOMEM;
 }
 
-extern "C" apr_status_t __wrap_apr_getopt_init(apr_getopt_t **, apr_pool_t *, int, const char *const *)
+// NOLINTNEXTLINE(bugprone-reserved-identifier,cert-*,readability-identifier-naming)
+extern "C" apr_status_t __wrap_apr_getopt_init(
+    apr_getopt_t ** /*options*/, apr_pool_t * /*pool*/, int /*argc*/, const char *const * /*argv*/)
 {
     return APR_ENOMEM;
 }

@@ -28,7 +28,7 @@ std::string Drain(std::FILE *file)
     std::string text(static_cast<size_t>(std::ftell(file)), '\0');
     std::rewind(file);
     text.resize(std::fread(text.data(), 1, text.size(), file));
-    std::fclose(file);
+    EXPECT_EQ(std::fclose(file), 0);
     return text;
 }
 
@@ -42,13 +42,15 @@ std::tuple<int, std::string, std::string> RunChild(
     int gone[2] = {-1, -1};
     EXPECT_TRUE(!readerGone || (pipe(gone) == 0 && close(gone[0]) == 0));
     std::vector<const char *> words = {PROCESS_LAUNCHER};  // a cross build's emulator, if any
+    words.reserve(words.size() + argv.size() + 1);
     for (const std::string &arg : argv)
         words.push_back(arg.c_str());
     words.push_back(nullptr);
     const pid_t pid = fork();
     if (pid == 0) {
         signal(SIGPIPE, SIG_DFL);
-        dup2(fileno(out), 1), dup2(readerGone ? gone[1] : fileno(err), 2);
+        dup2(fileno(out), 1);
+        dup2(readerGone ? gone[1] : fileno(err), 2);
         execv(words[0], const_cast<char *const *>(words.data()));
         _exit(127);
     }

@@ -38,7 +38,7 @@ void operator delete(void *block) noexcept
 {
     std::free(block);
 }
-void operator delete(void *block, std::size_t) noexcept
+void operator delete(void *block, std::size_t /*size*/) noexcept
 {
     std::free(block);
 }
@@ -96,7 +96,7 @@ TokenList Parse(const std::string &described)
 constexpr int kFail = 20014;
 
 // Where the lexer gave up: each site logs from a line of its own.
-enum Site { kOk, kNoText, kEquality, kVariable, kCharacter };
+enum Site { ESiteOk, ESiteNoText, ESiteEquality, ESiteVariable, ESiteCharacter };
 
 TEST(TokenAnalysis, TokensAndFailureSites)
 {
@@ -105,41 +105,41 @@ TEST(TokenAnalysis, TokensAndFailureSites)
         Site site;
         const char *tokens;  // Describe() of the list afterwards
     } rows[] = {
-        {nullptr, kNoText, "stale/1"},
-        {"", kNoText, "stale/1"},
-        {"   ", kOk, ""},
-        {"-5 007", kOk, "-/5 5/1 007/1"},
-        {"%*/+-()^", kOk, "%/4 */4 //4 +/5 -/5 (/2 )/3 ^/9"},
-        {"< > <= >= == !=", kOk, "</6 >/6 <=/6 >=/6 ==/7 !=/7"},
-        {"&&&|||&|1&", kOk, "&&/11 &/8 ||/12 |/10 &/8 |/10 1/1 &/8"},
-        {"{$7}+{$}{$0099}", kOk, "7/0 +/5 /0 0099/0"},
-        {"1< =2", kEquality, "1/1 </6"},
-        {"!1", kEquality, ""},
-        {"1!", kEquality, "1/1"},
-        {"===", kEquality, "==/7"},
-        {"{$12", kVariable, ""},
-        {"{$1a}", kVariable, ""},
-        {"2*{$ 1}", kVariable, "2/1 */4"},
-        {"{12}", kCharacter, ""},
-        {"$1", kCharacter, ""},
-        {"1+a", kCharacter, "1/1 +/5"},
-        {"1\t+2", kCharacter, "1/1"},
-        {"0x1F", kCharacter, "0/1"},
-        {"1.5", kCharacter, "1/1"},
-        {"1 \x80", kCharacter, "1/1"},
+        {nullptr, ESiteNoText, "stale/1"},
+        {"", ESiteNoText, "stale/1"},
+        {"   ", ESiteOk, ""},
+        {"-5 007", ESiteOk, "-/5 5/1 007/1"},
+        {"%*/+-()^", ESiteOk, "%/4 */4 //4 +/5 -/5 (/2 )/3 ^/9"},
+        {"< > <= >= == !=", ESiteOk, "</6 >/6 <=/6 >=/6 ==/7 !=/7"},
+        {"&&&|||&|1&", ESiteOk, "&&/11 &/8 ||/12 |/10 &/8 |/10 1/1 &/8"},
+        {"{$7}+{$}{$0099}", ESiteOk, "7/0 +/5 /0 0099/0"},
+        {"1< =2", ESiteEquality, "1/1 </6"},
+        {"!1", ESiteEquality, ""},
+        {"1!", ESiteEquality, "1/1"},
+        {"===", ESiteEquality, "==/7"},
+        {"{$12", ESiteVariable, ""},
+        {"{$1a}", ESiteVariable, ""},
+        {"2*{$ 1}", ESiteVariable, "2/1 */4"},
+        {"{12}", ESiteCharacter, ""},
+        {"$1", ESiteCharacter, ""},
+        {"1+a", ESiteCharacter, "1/1 +/5"},
+        {"1\t+2", ESiteCharacter, "1/1"},
+        {"0x1F", ESiteCharacter, "0/1"},
+        {"1.5", ESiteCharacter, "1/1"},
+        {"1 \x80", ESiteCharacter, "1/1"},
     };
-    std::set<int> lines[kCharacter + 1];  // the source lines each site logged from
+    std::set<int> lines[ESiteCharacter + 1];  // the source lines each site logged from
     for (const auto &row : rows) {
         SCOPED_TRACE(row.text ? row.text : "null");
         TokenList list = Parse("stale/1");
-        EXPECT_EQ(CExprUtil::TokenAnalysis(list, row.text), row.site == kOk ? 0 : kFail);
+        EXPECT_EQ(CExprUtil::TokenAnalysis(list, row.text), row.site == ESiteOk ? 0 : kFail);
         EXPECT_EQ(Describe(list), row.tokens);
         const std::vector<LogRecord> records = TakeRecords();
-        ASSERT_EQ(records.size(), 1u);
+        ASSERT_EQ(records.size(), 1U);
         EXPECT_EQ(std::to_string(records[0].level) + records[0].message,
-            row.site == kOk           ? "5 token analysis success \n"
-                : row.site == kNoText ? "1 Invalid expression string to be analysed \n"
-                                      : "1 Invalid token in expression string \n");
+            row.site == ESiteOk           ? "5 token analysis success \n"
+                : row.site == ESiteNoText ? "1 Invalid expression string to be analysed \n"
+                                          : "1 Invalid token in expression string \n");
         lines[row.site].insert(records[0].line);
     }
     std::set<int> all;
@@ -229,7 +229,7 @@ TEST(VerifyExpression, EveryByteAnywhere)
             const std::string messages = TakeMessages();
             EXPECT_EQ(messages.find(
                           lexes ? "5 token analysis success \n" : "1 Invalid token in expression string \n"),
-                0u);
+                0U);
             const std::string verdict = std::string(valid ? "5 Valid" : "1 Invalid") + " expression : ";
             EXPECT_EQ(messages.substr(messages.rfind(verdict)), verdict + text + " \n");
         }
@@ -548,11 +548,12 @@ TEST(SmallStack, MillionLevelsDeep)
         std::pair<const std::string &, std::string> job{text, ""};  // text in, outcome out
         pthread_attr_t attributes;
         pthread_attr_init(&attributes);
-        pthread_attr_setstacksize(&attributes, 64 * 1024);
+        pthread_attr_setstacksize(&attributes, size_t{64} * 1024);
         pthread_t thread;
         const auto run = [](void *arg) -> void * {
             auto &job = *static_cast<std::pair<const std::string &, std::string> *>(arg);
-            return job.second = Attempt(job.first), nullptr;
+            job.second = Attempt(job.first);
+            return nullptr;
         };
         ASSERT_EQ(pthread_create(&thread, &attributes, run, &job), 0);
         pthread_join(thread, nullptr);

@@ -2,7 +2,7 @@
 
 #include <fcntl.h>
 #include <pthread.h>
-#include <signal.h>
+#include <signal.h>  // NOLINT(modernize-deprecated-headers): sigaction is POSIX, <csignal> lacks it
 #include <sys/socket.h>
 #include <unistd.h>
 
