@@ -29,6 +29,7 @@
 // be read or a malformed samples line (`SAMPLES:LINE: error: ...`), said on
 // standard error before any rule runs.
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -66,12 +67,13 @@ bool ReadFile(const char *path, std::string &text)
     std::FILE *file = std::fopen(path, "rb");
     if (file == nullptr)
         return false;
-    char buffer[65536];
-    for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, file)) > 0;)
-        text.append(buffer, got);
+    constexpr size_t kChunk = 4096;
+    std::array<char, kChunk> buffer{};
+    for (size_t got; (got = std::fread(buffer.data(), 1, buffer.size(), file)) > 0;)
+        text.append(buffer.data(), got);
     const bool failed = std::ferror(file) != 0;
     const int error = errno;
-    std::fclose(file);
+    (void)std::fclose(file);  // only read from: nothing is lost if closing fails
     errno = error;
     return !failed;
 }
@@ -91,7 +93,7 @@ std::vector<std::string> Lines(const std::string &text)
 std::vector<std::string_view> Fields(std::string_view line)
 {
     std::vector<std::string_view> fields;
-    for (size_t start = 0, end = 0; (start = line.find_first_not_of(kBlanks, end)) != line.npos;) {
+    for (size_t start = 0, end = 0; (start = line.find_first_not_of(kBlanks, end)) != std::string::npos;) {
         end = std::min(line.find_first_of(kBlanks, start), line.size());
         fields.push_back(line.substr(start, end - start));
     }
@@ -105,7 +107,7 @@ template <typename T> bool ReadField(std::string_view field, T &value)
 
 bool SamplesError(const char *path, size_t line, const std::string &message)
 {
-    std::fprintf(stderr, "%s:%zu: error: %s\n", path, line, message.c_str());
+    (void)std::fprintf(stderr, "%s:%zu: error: %s\n", path, line, message.c_str());
     return false;
 }
 
@@ -152,10 +154,11 @@ bool ReadSamples(const char *path, const std::string &text, Samples &samples)
 ErrorLocation Verify(const std::string &rule, TokenList &list)
 {
     const size_t nul = rule.find('\0');
-    if (nul == rule.npos && CExprUtil::VerifyExpression(list, rule.c_str()) == 0)
+    if (nul == std::string::npos && CExprUtil::VerifyExpression(list, rule.c_str()) == 0)
         return {EWellFormed, 0};
     const ErrorLocation where = CExprUtil::LocateError(rule.c_str());
-    return nul == rule.npos || where.eReason == EInvalidToken ? where : ErrorLocation{EInvalidToken, nul};
+    return nul == std::string::npos || where.eReason == EInvalidToken ? where
+                                                                      : ErrorLocation{EInvalidToken, nul};
 }
 
 // Runs the rule on line `number` of RULES file `path` over `samples` and
@@ -191,7 +194,7 @@ bool Replay(const char *path, size_t number, const std::string &rule, const Samp
     std::vector<int32_t> results(samples.rows);
     std::vector<int> statuses(samples.rows);
     compiled.EvaluateRows(rows.data(), stride, samples.rows, results.data(), statuses.data());
-    size_t counts[3] = {};  // true, false, failed
+    std::array<size_t, 3> counts{};  // true, false, failed
     for (size_t row = 0; row < samples.rows; ++row)
         ++counts[statuses[row] != 0 ? 2 : results[row] != 0 ? 0 : 1];
     std::printf("%s:%zu: %zu true, %zu false, %zu failed\n", path, number, counts[0], counts[1], counts[2]);
@@ -203,13 +206,14 @@ bool Replay(const char *path, size_t number, const std::string &rule, const Samp
 int main(int argc, char *argv[])
 {
     if (argc != 3) {
-        std::fputs("usage: replay_rules RULES SAMPLES\n", stderr);
+        (void)std::fputs("usage: replay_rules RULES SAMPLES\n", stderr);
         return 2;
     }
-    std::string texts[2];
+    std::array<std::string, 2> texts;
     for (int i = 0; i < 2; ++i)
         if (!ReadFile(argv[i + 1], texts[i])) {
-            std::fprintf(stderr, "replay_rules: cannot read %s: %s\n", argv[i + 1], std::strerror(errno));
+            (void)std::fprintf(
+                stderr, "replay_rules: cannot read %s: %s\n", argv[i + 1], std::strerror(errno));
             return 2;
         }
     Samples samples;
@@ -220,7 +224,7 @@ int main(int argc, char *argv[])
     const std::vector<std::string> lines = Lines(texts[0]);
     for (size_t line = 0; line < lines.size(); ++line) {
         const std::string &rule = lines[line];
-        if (rule.find_first_not_of(kBlanks) != rule.npos && rule[0] != '#')
+        if (rule.find_first_not_of(kBlanks) != std::string::npos && rule[0] != '#')
             clean = Replay(argv[1], line + 1, rule, samples) && clean;
     }
     return clean ? 0 : 1;

@@ -146,6 +146,12 @@ inline bool Apply(BinaryOp op, int32_t left, int32_t right, int32_t &value)
     }
 }
 
+// |value| as an unsigned number, defined for INT32_MIN too.
+constexpr uint32_t Magnitude(int32_t value)
+{
+    return value < 0 ? 0U - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
+}
+
 // The multiplier by which DivideByConstant divides by `magnitude` (2 or
 // more): ceil(2^64 / magnitude), exact for every 32-bit dividend.
 constexpr uint64_t DivisionMultiplier(uint32_t magnitude)
@@ -158,12 +164,12 @@ constexpr uint64_t DivisionMultiplier(uint32_t magnitude)
 // instead of a hardware division, the dearest step of an evaluation.
 inline int32_t DivideByConstant(int32_t left, int32_t divisor, uint64_t multiplier)
 {
-    const uint32_t magnitude = left < 0 ? 0u - static_cast<uint32_t>(left) : static_cast<uint32_t>(left);
+    const uint32_t magnitude = Magnitude(left);
     // The high 64 bits of multiplier * magnitude, from 32-bit halves.
-    const uint64_t low = (multiplier & 0xFFFFFFFFu) * magnitude;
+    const uint64_t low = (multiplier & 0xFFFFFFFFU) * magnitude;
     const uint64_t high = (multiplier >> 32) * magnitude;
     const auto quotient = static_cast<uint32_t>((high + (low >> 32)) >> 32);
-    return (left < 0) != (divisor < 0) ? Wrap(0u - quotient) : Wrap(quotient);
+    return (left < 0) != (divisor < 0) ? Wrap(0U - quotient) : Wrap(quotient);
 }
 
 // The remainder that Apply gives for left % divisor, as DivideByConstant.

@@ -44,14 +44,17 @@ public:
     }
 
     [[nodiscard]] size_t Size() const { return program_.size(); }
-    bool IsOperator(size_t i) const { return program_[i].opcode >= EFirstOperator; }
-    BinaryOp OperatorAt(size_t i) const { return static_cast<BinaryOp>(program_[i].opcode - EFirstOperator); }
-    int32_t ValueAt(size_t i) const
+    [[nodiscard]] bool IsOperator(size_t i) const { return program_[i].opcode >= EFirstOperator; }
+    [[nodiscard]] BinaryOp OperatorAt(size_t i) const
+    {
+        return static_cast<BinaryOp>(program_[i].opcode - EFirstOperator);
+    }
+    [[nodiscard]] int32_t ValueAt(size_t i) const
     {
         const Instruction instruction = program_[i];
         return instruction.opcode == EPushValue ? instruction.operand : variables_[instruction.operand];
     }
-    size_t LastLogicIndex() const { return lastLogic_; }
+    [[nodiscard]] size_t LastLogicIndex() const { return lastLogic_; }
 
 private:
     const std::vector<Instruction> &program_;
@@ -98,98 +101,93 @@ CCompiledExpr::CCompiledExpr(const TokenList &postfix)
     CompileSteps();
 }
 
-// Fills steps_ when the program is one expression tree: every operator finds
-// two values and one value is left. Each depth of the postfix stack gets a
-// temporary register; an operand takes none, its register (slot or constant)
-// standing in for it until an operator reads it. An && or || whose right
-// operand is more than an operand gets a skip before that operand.
-void CCompiledExpr::CompileSteps()
+// Whether the program is one expression tree: every operator finds two
+// values and one value is left. Marks where the right operand of an && or ||
+// that is more than an operand starts (skipBefore: 1 + the operator) and the
+// operator that closes it (joins), and the stack depth reached.
+bool CCompiledExpr::MarkSkips(std::vector<uint8_t> &skipBefore, std::vector<bool> &joins, size_t &depth) const
 {
-    const size_t count = program_.size();
-    const auto isOperator = [this](size_t i) { return program_[i].opcode >= EFirstOperator; };
-    const auto operatorAt = [this](size_t i) {
-        return static_cast<BinaryOp>(program_[i].opcode - EFirstOperator);
-    };
-    // skipBefore[i]: 1 + the operator whose skipped right operand starts at i;
-    // joins[i]: the operator at i closes such a skip.
-    std::vector<uint8_t> skipBefore(count, 0);
-    std::vector<bool> joins(count, false);
     std::vector<size_t> starts;  // where each pending value's instructions start
-    size_t constants = 0;
-    size_t depth = 0;
-    for (size_t i = 0; i < count; ++i) {
-        if (!isOperator(i)) {
-            constants += program_[i].opcode == EPushValue;
+    for (size_t i = 0; i < program_.size(); ++i) {
+        if (program_[i].opcode < EFirstOperator) {
             starts.push_back(i);
             depth = std::max(depth, starts.size());
             continue;
         }
         if (starts.size() < 2)
-            return;
+            return false;
         const size_t rightStart = starts.back();
         starts.pop_back();
-        if (rightStart != i - 1 && MayShortCircuit(operatorAt(i))) {
-            skipBefore[rightStart] = static_cast<uint8_t>(1 + static_cast<uint8_t>(operatorAt(i)));
+        const auto op = static_cast<BinaryOp>(program_[i].opcode - EFirstOperator);
+        if (rightStart != i - 1 && MayShortCircuit(op)) {
+            skipBefore[rightStart] = static_cast<uint8_t>(1 + static_cast<uint8_t>(op));
             joins[i] = true;
         }
     }
-    if (starts.size() != 1 || variables_.size() + constants + depth > UINT32_MAX)
-        return;
+    return starts.size() == 1;
+}
 
+// Fills steps_ when the program is one expression tree. Each depth of the
+// postfix stack gets a temporary register; an operand takes no step, its
+// register (slot or constant) standing in for it until an operator reads it.
+void CCompiledExpr::CompileSteps()
+{
+    const size_t count = program_.size();
+    std::vector<uint8_t> skipBefore(count, 0);
+    std::vector<bool> joins(count, false);
+    size_t depth = 0;
+    const auto constants = static_cast<size_t>(std::count_if(program_.begin(), program_.end(),
+        [](const Instruction &instruction) { return instruction.opcode == EPushValue; }));
+    if (!MarkSkips(skipBefore, joins, depth) || variables_.size() + constants + depth > UINT32_MAX)
+        return;
     const auto firstTemporary = static_cast<uint32_t>(variables_.size() + constants);
     registerCount_ = firstTemporary + depth;
-    const auto emit = [this](uint8_t code, uint32_t dst, uint32_t a, uint32_t b) {
-        steps_.push_back(Step{code, 0, dst, a, b, 0});
-        return steps_.size() - 1;
-    };
     std::vector<uint32_t> registers;  // the register of each pending value
     std::vector<size_t> openSkips;    // skips whose join is not reached yet
     for (size_t i = 0; i < count; ++i) {
         const Instruction instruction = program_[i];
         const auto top = static_cast<uint32_t>(firstTemporary + registers.size() - 1);
         if (skipBefore[i] != 0) {
-            const size_t skip = emit(ESkipIfDecided, top, registers.back(), registers.back());
-            steps_[skip].op = static_cast<uint8_t>(skipBefore[i] - 1);
-            openSkips.push_back(skip);
+            openSkips.push_back(steps_.size());
+            steps_.push_back(Step{ESkipIfDecided, static_cast<uint8_t>(skipBefore[i] - 1), top,
+                registers.back(), registers.back(), 0});
             skipLevels_ = std::max(skipLevels_, openSkips.size());
         }
         if (instruction.opcode == EPushVariable) {
             registers.push_back(static_cast<uint32_t>(instruction.operand));
-            continue;
-        }
-        if (instruction.opcode == EPushValue) {
+        } else if (instruction.opcode == EPushValue) {
             registers.push_back(static_cast<uint32_t>(variables_.size() + constants_.size()));
             constants_.push_back(instruction.operand);
-            continue;
+        } else {
+            const uint32_t right = registers.back();
+            registers.pop_back();
+            EmitOperator(
+                static_cast<uint8_t>(instruction.opcode - EFirstOperator), top - 1, registers.back(), right);
+            registers.back() = top - 1;
+            if (joins[i]) {
+                steps_.back().code = EJoin;
+                steps_[openSkips.back()].aux = static_cast<uint32_t>(steps_.size() - 1 - openSkips.back());
+                openSkips.pop_back();
+            }
         }
-        const BinaryOp op = operatorAt(i);
-        const uint32_t right = registers.back();
-        registers.pop_back();
-        const uint32_t left = registers.back();
-        const uint32_t dst = top - 1;
-        registers.back() = dst;
-        if (joins[i]) {
-            const size_t skip = openSkips.back();
-            openSkips.pop_back();
-            steps_[emit(EJoin, dst, left, right)].op = static_cast<uint8_t>(op);
-            steps_[skip].aux = static_cast<uint32_t>(steps_.size() - 1 - skip);
-            continue;
-        }
-        const bool divides = op == BinaryOp::EDiv || op == BinaryOp::EMod;
-        const size_t constant = right - variables_.size();  // if it is one
-        const int32_t divisor =
-            right >= variables_.size() && right < firstTemporary ? constants_[constant] : 0;
-        if (!divides || divisor == 0 || divisor == 1 || divisor == -1) {
-            emit(static_cast<uint8_t>(op), dst, left, right);
-            continue;
-        }
-        const uint32_t magnitude =
-            divisor < 0 ? 0u - static_cast<uint32_t>(divisor) : static_cast<uint32_t>(divisor);
-        steps_[emit(op == BinaryOp::EDiv ? EDivideConstant : ERemainderConstant, dst, left, right)].aux =
-            static_cast<uint32_t>(multipliers_.size());
-        multipliers_.push_back(DivisionMultiplier(magnitude));
     }
-    emit(EEnd, registers.back(), registers.back(), registers.back());
+    steps_.push_back(Step{EEnd, 0, registers.back(), registers.back(), registers.back(), 0});
+}
+
+// dst = left op right; a division by a constant of magnitude 2 or more
+// multiplies instead.
+void CCompiledExpr::EmitOperator(uint8_t code, uint32_t dst, uint32_t left, uint32_t right)
+{
+    const auto op = static_cast<BinaryOp>(code);
+    const bool isConstant = right >= variables_.size() && right < variables_.size() + constants_.size();
+    const int32_t divisor = isConstant ? constants_[right - variables_.size()] : 0;
+    if ((op != BinaryOp::EDiv && op != BinaryOp::EMod) || Magnitude(divisor) < 2) {
+        steps_.push_back(Step{code, code, dst, left, right, 0});
+        return;
+    }
+    const uint8_t divide = op == BinaryOp::EDiv ? EDivideConstant : ERemainderConstant;
+    steps_.push_back(Step{divide, 0, dst, left, right, static_cast<uint32_t>(multipliers_.size())});
+    multipliers_.push_back(DivisionMultiplier(Magnitude(divisor)));
 }
 
 int CCompiledExpr::Evaluate(const VariableTable &table, int32_t &result) const
@@ -227,7 +225,7 @@ int CCompiledExpr::Evaluate(const int32_t *values, size_t count, int32_t &result
 int CCompiledExpr::MissingVariable(size_t count, const VariableTable *table) const
 {
     for (const uint32_t slot : slotsInListOrder_)
-        if (table ? table->find(variables_[slot]) == table->end() : slot >= count)
+        if (table != nullptr ? table->find(variables_[slot]) == table->end() : slot >= count)
             return RecordFailure(Failure::EMissingVariable, slotTexts_[slot].c_str());
     return RecordFailure(Failure::EMissingVariable, "");
 }
@@ -262,23 +260,23 @@ size_t CCompiledExpr::EvaluateBlocks(
     const int32_t *rows, size_t stride, size_t count, int32_t *results, int *statuses) const
 {
     const size_t slots = variables_.size();
-    std::unique_ptr<int32_t[]> registers(new int32_t[registerCount_ * kBlockRows]);
-    std::unique_ptr<uint8_t[]> masks(new uint8_t[skipLevels_ * kBlockRows + 1]);
+    std::vector<int32_t> registers(registerCount_ * kBlockRows);
+    std::vector<uint8_t> masks(skipLevels_ * kBlockRows);
     for (size_t constant = 0; constant < constants_.size(); ++constant)
-        std::fill_n(registers.get() + (slots + constant) * kBlockRows, kBlockRows, constants_[constant]);
+        std::fill_n(registers.begin() + static_cast<std::ptrdiff_t>((slots + constant) * kBlockRows),
+            kBlockRows, constants_[constant]);
     size_t done = 0;
     for (; count - done >= kBlockRows; done += kBlockRows) {
         for (size_t slot = 0; slot < slots; ++slot)
             for (size_t r = 0; r < kBlockRows; ++r)
                 registers[slot * kBlockRows + r] = rows[(done + r) * stride + slot];
-        bool failed[kBlockRows] = {};
-        const int32_t *values = registers.get() +
-            size_t{evaluation::RunBlock(
-                steps_.data(), multipliers_.data(), registers.get(), masks.get(), failed)} *
-                kBlockRows;
+        evaluation::Lanes<kBlockRows> lanes{registers.data(), masks.data(), {}, {}};
+        lanes.active.fill(1);
+        const int32_t *values =
+            lanes.Register(evaluation::RunBlock(steps_.data(), multipliers_.data(), lanes));
         for (size_t r = 0; r < kBlockRows; ++r) {
-            results[done + r] = failed[r] ? 0 : values[r];
-            statuses[done + r] = failed[r] ? RecordFailure(Failure::EDenominator) : 0;
+            results[done + r] = lanes.failed[r] != 0 ? 0 : values[r];
+            statuses[done + r] = lanes.failed[r] != 0 ? RecordFailure(Failure::EDenominator) : 0;
         }
     }
     return done;

@@ -37,7 +37,7 @@ public:
     // of the evaluations by slot holds the value of GetVariables()[i]. Lists
     // the variables of operands that && or || may skip too: every one is
     // required before anything runs.
-    const std::vector<uint16_t> &GetVariables() const { return variables_; }
+    [[nodiscard]] const std::vector<uint16_t> &GetVariables() const { return variables_; }
 
     // Computes the expression with the variables of `table`. Returns 0 with
     // `result` written, or 20014 with `result` 0 and the record logged.
@@ -74,7 +74,9 @@ private:
         uint32_t b;
         uint32_t aux;  // steps a skip skips; a division's multiplier
     };
+    bool MarkSkips(std::vector<uint8_t> &skipBefore, std::vector<bool> &joins, size_t &depth) const;
     void CompileSteps();
+    void EmitOperator(uint8_t code, uint32_t dst, uint32_t left, uint32_t right);  // code: a BinaryOp
     int EvaluateSlots(const int32_t *values, int32_t &result) const;
     int MissingVariable(size_t count, const VariableTable *table) const;
     size_t EvaluateBlocks(

@@ -15,6 +15,7 @@
 #ifndef QUILLET_EXPR_EVALUATION_H
 #define QUILLET_EXPR_EVALUATION_H
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -132,7 +133,9 @@ enum StepCode : uint8_t {
 // values and constants are in place. Each step has code, op, dst, a, b and
 // aux. A division by zero that runs is needed: it fails at once.
 template <typename Step>
-Failure RunSteps(const Step *step, const uint64_t *multipliers, int32_t *registers, int32_t &result)
+Failure RunSteps(const Step *step, const uint64_t *multipliers,
+    int32_t *registers,  // NOLINT(readability-non-const-parameter): dst refers into it
+    int32_t &result)
 {
     for (;; ++step) {
         const int32_t a = registers[step->a];
@@ -203,27 +206,69 @@ template <typename F> void WithOperator(BinaryOp op, F f)
 }
 }  // namespace detail
 
-// RunSteps for kLanes rows side by side: register k of lane r is
-// registers[k * kLanes + r], and `masks` has room for kLanes flags per
-// nesting level of skips. A lane whose division by zero runs while its value
-// is needed is marked in `failed` and computes on; a skip skips when no lane
-// needs its right operand, else every lane computes it and the lanes that
-// did not need it take their value at the join. Returns the result register.
-template <size_t kLanes, typename Step>
-uint32_t RunBlock(
-    const Step *step, const uint64_t *multipliers, int32_t *registers, uint8_t *masks, bool (&failed)[kLanes])
-{
-    uint8_t active[kLanes];
-    for (size_t r = 0; r < kLanes; ++r)
-        active[r] = 1;
+// kLanes rows side by side: register k of lane r is registers[k * kLanes + r].
+// A lane is active while its value is needed; a lane whose division by zero
+// runs while active has failed, and computes on.
+template <size_t kLanes> struct Lanes {
+    using Flags = std::array<uint8_t, kLanes>;
+    int32_t *registers;
+    uint8_t *masks;  // kLanes flags a nesting level of skips: the lanes active outside it
+    Flags active;
+    Flags failed;
     size_t level = 0;
-    int32_t out[kLanes];  // apart from the registers, so that the loops vectorise
+
+    [[nodiscard]] int32_t *Register(uint32_t index) const { return registers + size_t{index} * kLanes; }
+};
+
+namespace detail {
+// dst = a op b in every lane; `out` keeps the loop apart from the registers
+// that a and b may share with dst, so that it vectorises.
+template <size_t kLanes>
+void ApplyLanes(BinaryOp op, const int32_t *a, const int32_t *b, Lanes<kLanes> &lanes, int32_t *out)
+{
+    WithOperator(op, [&](auto constantOp) {
+        for (size_t r = 0; r < kLanes; ++r) {
+            out[r] = 0;
+            const bool failed = !Apply(constantOp.value, a[r], b[r], out[r]);
+            lanes.failed[r] |= static_cast<uint8_t>(failed) & lanes.active[r];
+        }
+    });
+}
+
+// Narrows the active lanes to those that need the right operand of `op` and
+// returns true if any does; else leaves them as they were, writes the value
+// the left operand gives into dst and returns false, to skip the operand.
+template <size_t kLanes> bool EnterSkip(BinaryOp op, const int32_t *a, int32_t *dst, Lanes<kLanes> &lanes)
+{
+    uint8_t *saved = lanes.masks + lanes.level * kLanes;
+    uint8_t needed = 0;
+    for (size_t r = 0; r < kLanes; ++r) {
+        saved[r] = lanes.active[r];
+        lanes.active[r] &= static_cast<uint8_t>(NeedsRightOperand(op, a[r]));
+        needed |= lanes.active[r];
+    }
+    if (needed != 0) {
+        ++lanes.level;
+        return true;
+    }
+    std::copy(saved, saved + kLanes, lanes.active.begin());
+    std::fill(dst, dst + kLanes, ShortCircuitValue(op));
+    return false;
+}
+}  // namespace detail
+
+// RunSteps for kLanes rows at once. A skip skips when no active lane needs
+// its right operand; else every lane computes it, and the lanes that did not
+// need it take their value at the join, from their left operand as Apply
+// does. Returns the result register; lanes.failed marks the failed rows.
+template <size_t kLanes, typename Step>
+uint32_t RunBlock(const Step *step, const uint64_t *multipliers, Lanes<kLanes> &lanes)
+{
+    std::array<int32_t, kLanes> out{};
     for (;; ++step) {
-        const int32_t *a = registers + size_t{step->a} * kLanes;
-        const int32_t *b = registers + size_t{step->b} * kLanes;
-        int32_t *dst = registers + size_t{step->dst} * kLanes;
-        const auto op = static_cast<BinaryOp>(
-            step->code <= static_cast<uint8_t>(BinaryOp::ELogicOr) ? step->code : step->op);
+        const int32_t *a = lanes.Register(step->a);
+        const int32_t *b = lanes.Register(step->b);
+        int32_t *dst = lanes.Register(step->dst);
         switch (step->code) {
         case EDivideConstant:
             for (size_t r = 0; r < kLanes; ++r)
@@ -233,42 +278,19 @@ uint32_t RunBlock(
             for (size_t r = 0; r < kLanes; ++r)
                 out[r] = RemainderByConstant(a[r], b[r], multipliers[step->aux]);
             break;
-        case ESkipIfDecided: {
-            uint8_t needed = 0;
-            for (size_t r = 0; r < kLanes; ++r) {
-                masks[level * kLanes + r] = active[r];
-                active[r] = active[r] & static_cast<uint8_t>(NeedsRightOperand(op, a[r]));
-                needed |= active[r];
-            }
-            if (needed != 0) {
-                ++level;
-                continue;
-            }
-            for (size_t r = 0; r < kLanes; ++r) {
-                active[r] = masks[level * kLanes + r];
-                dst[r] = ShortCircuitValue(op);
-            }
-            step += step->aux;
+        case ESkipIfDecided:
+            if (!detail::EnterSkip(static_cast<BinaryOp>(step->op), a, dst, lanes))
+                step += step->aux;
             continue;
-        }
-        case EEnd: return step->a;
-        default:  // a BinaryOp or EJoin
-            detail::WithOperator(op, [&](auto constantOp) {
-                for (size_t r = 0; r < kLanes; ++r) {
-                    out[r] = 0;
-                    if (!Apply(constantOp.value, a[r], b[r], out[r]) && active[r] != 0)
-                        failed[r] = true;
-                }
-            });
-            if (step->code == EJoin) {
-                --level;
-                for (size_t r = 0; r < kLanes; ++r)
-                    active[r] = masks[level * kLanes + r];
-            }
+        case EJoin:
+            detail::ApplyLanes(static_cast<BinaryOp>(step->op), a, b, lanes, out.data());
+            --lanes.level;
+            std::copy_n(lanes.masks + lanes.level * kLanes, kLanes, lanes.active.begin());
             break;
+        case EEnd: return step->a;
+        default: detail::ApplyLanes(static_cast<BinaryOp>(step->code), a, b, lanes, out.data()); break;
         }
-        for (size_t r = 0; r < kLanes; ++r)
-            dst[r] = out[r];
+        std::copy(out.begin(), out.end(), dst);
     }
 }
 

@@ -2,6 +2,7 @@
 // exactly when both steps pass, LocateError says well formed exactly then and
 // points where an independent model points, an accepted expression comes out
 // in postfix, and both evaluation engines agree on any list of tokens.
+#include <array>
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
@@ -84,16 +85,16 @@ void ExpectEnginesAgree(const TokenList &list)
     gRecords.clear();  // the verification's
     const CCompiledExpr compiled(list);
     const std::vector<uint16_t> &variables = compiled.GetVariables();
-    size_t count = 0;  // the leading slots kTable has
-    while (count < variables.size() && kTable.count(variables[count]) != 0)
-        ++count;
-    std::vector<int32_t> kinds[3];
-    std::string expected[3];
+    size_t stride = 0;  // the leading slots kTable has
+    while (stride < variables.size() && kTable.count(variables[stride]) != 0)
+        ++stride;
+    std::array<std::vector<int32_t>, 3> kinds;
+    std::array<std::string, 3> expected;
     for (int kind = 0; kind < 3; ++kind) {
         VariableTable table;
-        for (size_t slot = 0; slot < count; ++slot)
+        for (size_t slot = 0; slot < stride; ++slot)
             kinds[kind].push_back(kind == 0 ? kTable.at(variables[slot]) : kind - 1);
-        for (size_t slot = 0; slot < count; ++slot)
+        for (size_t slot = 0; slot < stride; ++slot)
             table[variables[slot]] = kinds[kind][slot];
         TokenList copy = list;
         int32_t value = 12345;
@@ -102,7 +103,7 @@ void ExpectEnginesAgree(const TokenList &list)
         expected[kind] = Outcome(status, value);
         int32_t compiledValue = 12345;
         REQUIRE(Outcome(compiled.Evaluate(table, compiledValue), compiledValue) == expected[kind]);
-        REQUIRE(Outcome(compiled.Evaluate(kinds[kind].data(), count, compiledValue), compiledValue) ==
+        REQUIRE(Outcome(compiled.Evaluate(kinds[kind].data(), stride, compiledValue), compiledValue) ==
             expected[kind]);
     }
     const size_t rows = 64 + 3;
@@ -114,7 +115,7 @@ void ExpectEnginesAgree(const TokenList &list)
     }
     std::vector<int32_t> results(rows, 12345);
     std::vector<int> statuses(rows, 12345);
-    const int status = compiled.EvaluateRows(matrix.data(), count, rows, results.data(), statuses.data());
+    const int status = compiled.EvaluateRows(matrix.data(), stride, rows, results.data(), statuses.data());
     std::string records = gRecords;
     gRecords.clear();
     std::string rowsOutcome;
@@ -133,8 +134,8 @@ void ExpectEnginesAgree(const TokenList &list)
 }  // namespace
 
 // Records each call's line and message, so that the engines' records compare.
-extern "C" int quorlith_printf(
-    int, const char *, const char *, const char *format, const char *, int line, ...)
+extern "C" int quorlith_printf(int /*level*/, const char * /*levelName*/, const char * /*module*/,
+    const char *format, const char * /*file*/, int line, ...)
 {
     va_list args;
     va_start(args, line);

@@ -192,7 +192,9 @@ static int WriteAll(const char *bytes, size_t length)
  * already pending (the caller had it blocked) is left pending. */
 static int WriteWithoutSigpipe(const char *bytes, size_t length)
 {
-    sigset_t sigpipe, callerMask, pending;
+    sigset_t sigpipe;
+    sigset_t callerMask;
+    sigset_t pending;
     sigemptyset(&sigpipe);
     sigaddset(&sigpipe, SIGPIPE);
     if (pthread_sigmask(SIG_BLOCK, &sigpipe, &callerMask) != 0)

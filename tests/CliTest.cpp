@@ -48,7 +48,7 @@ std::tuple<int, std::string, std::string> RunChild(
     words.push_back(nullptr);
     const pid_t pid = fork();
     if (pid == 0) {
-        signal(SIGPIPE, SIG_DFL);
+        (void)signal(SIGPIPE, SIG_DFL);  // as a shell leaves it for the programs it starts
         dup2(fileno(out), 1);
         dup2(readerGone ? gone[1] : fileno(err), 2);
         execv(words[0], const_cast<char *const *>(words.data()));

@@ -144,7 +144,7 @@ TEST(TokenAnalysis, TokensAndFailureSites)
     }
     std::set<int> all;
     for (const std::set<int> &site : lines) {
-        EXPECT_EQ(site.size(), 1u);
+        EXPECT_EQ(site.size(), 1U);
         all.insert(site.begin(), site.end());
     }
     EXPECT_EQ(all.size(), std::size(lines));  // none shared
@@ -335,8 +335,7 @@ std::ostream &operator<<(std::ostream &out, const Evaluated &e)
 Evaluated Postfix(const TokenList &list, const VariableTable &table, TokenList *substituted = nullptr)
 {
     TokenList copy = list;
-    const Evaluated evaluated =
-        Evaluate([&](int32_t &v) { return CExprUtil::EvaluatePostfix(copy, table, v); });
+    Evaluated evaluated = Evaluate([&](int32_t &v) { return CExprUtil::EvaluatePostfix(copy, table, v); });
     if (substituted)
         *substituted = copy;
     return evaluated;

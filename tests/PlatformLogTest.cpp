@@ -17,15 +17,15 @@ using Result = std::pair<std::string, int>;
 // Standard error for Capture: a full one-page pipe that a reader drains (interrupted: first SIGUSR1, without
 // SA_RESTART, hits the writer every 5 ms for 200 ms); the pipe non-blocking, read 512 bytes a ms (slow); a
 // non-blocking socket, smallest send buffer, 1000 bytes queued, read as slowly from 20 ms on: takes part.
-enum class Sink { kPipe, kInterrupted, kSlowPipe, kSlowSocket };
+enum class Sink { EPipe, EInterrupted, ESlowPipe, ESlowSocket };
 
 // Runs `log` with standard error on `sink`: what it wrote, and its result.
-template <typename Log> static Result Capture(Log log, Sink sink = Sink::kPipe)
+template <typename Log> static Result Capture(Log log, Sink sink = Sink::EPipe)
 {
     struct sigaction action = {};
     action.sa_handler = [](int) {};
     sigaction(SIGUSR1, &action, nullptr);
-    const bool socket = sink == Sink::kSlowSocket, slow = socket || sink == Sink::kSlowPipe;
+    const bool socket = sink == Sink::ESlowSocket, slow = socket || sink == Sink::ESlowPipe;
     int fds[2], saved = dup(2), smallest = 1;
     const std::string filler(socket ? 1000 : 4096, '.');
     EXPECT_TRUE((socket ? socketpair(AF_UNIX, SOCK_STREAM, 0, fds) == 0 &&
@@ -36,7 +36,7 @@ template <typename Log> static Result Capture(Log log, Sink sink = Sink::kPipe)
     close(fds[1]);
     std::string text;
     std::thread reader([&, writer = pthread_self()] {
-        for (int i = 0; sink == Sink::kInterrupted && i < 40; ++i, usleep(5000))
+        for (int i = 0; sink == Sink::EInterrupted && i < 40; ++i, usleep(5000))
             pthread_kill(writer, SIGUSR1);
         usleep(socket ? 20000 : 0);
         char buffer[65536];
@@ -110,7 +110,7 @@ TEST(PlatformLog, EscapesEachByteThatIsNoPrintableCharacterAndCutsAt4096Bytes)
 // a message that cannot be formatted (no multibyte form in the C locale) or a closed standard error.
 TEST(PlatformLog, WritesAgainAfterAnInterruptionAndReturnsMinusOneOnFailure)
 {
-    EXPECT_EQ(Capture([] { return quorlith_printf(1, "E", "M", "late", "f", 7); }, Sink::kInterrupted),
+    EXPECT_EQ(Capture([] { return quorlith_printf(1, "E", "M", "late", "f", 7); }, Sink::EInterrupted),
         (Result{"[1 E] M f:7:late\n", 17}));
     EXPECT_EQ(
         Capture([] { return quorlith_printf(1, "E", "M", "%ls", "f", 1, L"\u0100"); }), (Result{"", -1}));
@@ -127,7 +127,7 @@ TEST(PlatformLog, WaitsUntilAFullNonBlockingStandardErrorTakesTheWholeRecord)
         return quorlith_printf(1, "E", "M", "%s", "f", 7, big.c_str()) +
             quorlith_printf(1, "E", "M", "next", "f", 8);
     };
-    for (const Sink sink : {Sink::kSlowPipe, Sink::kSlowSocket}) {
+    for (const Sink sink : {Sink::ESlowPipe, Sink::ESlowSocket}) {
         const auto [text, result] = Capture(log, sink);
         EXPECT_TRUE(text == records && result == static_cast<int>(records.size()))
             << "sink " << static_cast<int>(sink) << ", " << result << ", " << text.size() << " bytes";
@@ -139,7 +139,8 @@ TEST(PlatformLog, WaitsUntilAFullNonBlockingStandardErrorTakesTheWholeRecord)
 TEST(PlatformLog, AReaderThatHasGoneCostsMinusOneAndNoSigpipe)
 {
     sigset_t sigpipe, callerMask, mask, pending;
-    sigemptyset(&sigpipe), sigaddset(&sigpipe, SIGPIPE);
+    sigemptyset(&sigpipe);
+    sigaddset(&sigpipe, SIGPIPE);
     for (const int callerBlocks : {0, 1}) {
         pthread_sigmask(callerBlocks ? SIG_BLOCK : SIG_UNBLOCK, &sigpipe, &callerMask);
         int fds[2], saved = dup(2);
