@@ -445,6 +445,15 @@ TEST(Evaluation, BothEnginesComputeAndFailAlike)
         {"1/1 0/1 //4 0/1 &&/11", {}, kFail, 0, kDenominator},
         {"1/1 0/1 //4 0/1 1/1 &&/11", {}, kFail, 0, kDenominator},
         {"0/1 1/1 0/1 //4 &&/11 +/5", {}, kFail, 0, kUnmatched},
+        {"5/1 0/1 //4 1/1 1/1 &&/11 +/5 +/5", {}, kFail, 0, kUnmatched},
+        // Rows that differ in what && and || need: the zero rows skip the
+        // division the others need, then need the one after the join.
+        {"1/0 100/1 2/0 //4 &&/11", {{1, 1}, {2, 0}}, kFail, 0, kDenominator, "1 100 0 / &&"},
+        {"1/0 100/1 2/0 //4 &&/11 100/1 1/0 //4 +/5", {{1, 1}, {2, 0}}, kFail, 0, kDenominator,
+            "1 100 0 / && 100 1 / +"},
+        {"1/0 100/1 2/0 //4 ||/12 7/1 2/0 %/4 -/5", {{1, 0}, {2, 3}}, 0, 0, "", "0 100 3 / || 7 3 % -"},
+        // Constants and variables in many registers at many depths.
+        {"1/1 1/0 3/1 2/0 5/1 -/5 -/5 -/5 -/5", {{1, 10}, {2, 4}}, 0, -5, "", "1 10 3 4 5 - - - -"},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.postfix);
