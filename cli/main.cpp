@@ -7,6 +7,7 @@
 #include <apr_pools.h>
 
 #include <array>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -78,6 +79,9 @@ apr_status_t ReadOptions(apr_getopt_t *options, apr_pool_t *pool, const char *pr
 
 int main(int argc, char *argv[])
 {
+    // A reader of standard output or error that has gone costs the text, not
+    // the verdict: the exit status stays the expression's.
+    (void)std::signal(SIGPIPE, SIG_IGN);
     apr_pool_t *pool = nullptr;
     if (apr_pool_create_ex(&pool, nullptr, nullptr, nullptr) != APR_SUCCESS)
         return APR_EGENERAL;
