@@ -132,24 +132,16 @@ VariableTable TableOf(const Sample &s)
     return table;
 }
 
-// One table reused for every sample, as a host keeps it: its entries are
-// found once, and each sample's values are written into them.
+// One table reused for every sample, as a host keeps it: each sample's
+// values are written into it by number before the call.
 struct SampleTable {
-    SampleTable()
-        : table(TableOf({}))
-    {
-        for (size_t i = 0; i < cells.size(); ++i)
-            cells[i] = &table.at(kSampleVariables[i]);
-    }
-    SampleTable(const SampleTable &) = delete;
     const VariableTable &Write(const Sample &s)
     {
-        for (size_t i = 0; i < cells.size(); ++i)
-            *cells[i] = s[i];
+        for (size_t i = 0; i < s.size(); ++i)
+            table[kSampleVariables[i]] = s[i];
         return table;
     }
-    VariableTable table;
-    std::array<int32_t *, 4> cells;
+    VariableTable table = TableOf({});
 };
 
 CCompiledExpr Compiled(const Input &input)
