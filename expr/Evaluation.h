@@ -221,16 +221,17 @@ template <size_t kLanes> struct Lanes {
 };
 
 namespace detail {
-// dst = a op b in every lane; `out` keeps the loop apart from the registers
-// that a and b may share with dst, so that it vectorises.
+// dst = a op b in every lane. dst may be a or b, lane for lane, which the
+// vectorised loop allows for.
 template <size_t kLanes>
-void ApplyLanes(BinaryOp op, const int32_t *a, const int32_t *b, Lanes<kLanes> &lanes, int32_t *out)
+void ApplyLanes(BinaryOp op, const int32_t *a, const int32_t *b, Lanes<kLanes> &lanes, int32_t *dst)
 {
     WithOperator(op, [&](auto constantOp) {
         for (size_t r = 0; r < kLanes; ++r) {
-            out[r] = 0;
-            const bool failed = !Apply(constantOp.value, a[r], b[r], out[r]);
+            int32_t value = 0;
+            const bool failed = !Apply(constantOp.value, a[r], b[r], value);
             lanes.failed[r] |= static_cast<uint8_t>(failed) & lanes.active[r];
+            dst[r] = value;
         }
     });
 }
@@ -264,7 +265,6 @@ template <size_t kLanes> bool EnterSkip(BinaryOp op, const int32_t *a, int32_t *
 template <size_t kLanes, typename Step>
 uint32_t RunBlock(const Step *step, const uint64_t *multipliers, Lanes<kLanes> &lanes)
 {
-    std::array<int32_t, kLanes> out{};
     for (;; ++step) {
         const int32_t *a = lanes.Register(step->a);
         const int32_t *b = lanes.Register(step->b);
@@ -272,25 +272,24 @@ uint32_t RunBlock(const Step *step, const uint64_t *multipliers, Lanes<kLanes> &
         switch (step->code) {
         case EDivideConstant:
             for (size_t r = 0; r < kLanes; ++r)
-                out[r] = DivideByConstant(a[r], b[r], multipliers[step->aux]);
+                dst[r] = DivideByConstant(a[r], b[r], multipliers[step->aux]);
             break;
         case ERemainderConstant:
             for (size_t r = 0; r < kLanes; ++r)
-                out[r] = RemainderByConstant(a[r], b[r], multipliers[step->aux]);
+                dst[r] = RemainderByConstant(a[r], b[r], multipliers[step->aux]);
             break;
         case ESkipIfDecided:
             if (!detail::EnterSkip(static_cast<BinaryOp>(step->op), a, dst, lanes))
                 step += step->aux;
-            continue;
+            break;
         case EJoin:
-            detail::ApplyLanes(static_cast<BinaryOp>(step->op), a, b, lanes, out.data());
+            detail::ApplyLanes(static_cast<BinaryOp>(step->op), a, b, lanes, dst);
             --lanes.level;
             std::copy_n(lanes.masks + lanes.level * kLanes, kLanes, lanes.active.begin());
             break;
         case EEnd: return step->a;
-        default: detail::ApplyLanes(static_cast<BinaryOp>(step->code), a, b, lanes, out.data()); break;
+        default: detail::ApplyLanes(static_cast<BinaryOp>(step->code), a, b, lanes, dst); break;
         }
-        std::copy(out.begin(), out.end(), dst);
     }
 }
 

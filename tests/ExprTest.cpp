@@ -516,9 +516,14 @@ TEST(Evaluation, OperatorsOnTheEdges)
                     : o == "&&"            ? (a && b)
                                            : (a || b);
                 const bool byZero = divides && b == 0;
+                const std::string substituted = std::to_string(a) + " " + std::to_string(b) + " " + o;
                 ExpectAllWays(Parse(std::string("1/0 2/0 ") + op), {{1, int32_t(a)}, {2, int32_t(b)}},
                     byZero ? kFail : 0, byZero ? 0 : int32_t(uint32_t(v)), byZero ? kDenominator : "",
-                    (std::to_string(a) + " " + std::to_string(b) + " " + o).c_str());
+                    substituted.c_str());
+                // The right operand a constant, which the compiled form may divide by otherwise.
+                ExpectAllWays(Parse("1/0 " + std::to_string(b) + "/1 " + op), {{1, int32_t(a)}},
+                    byZero ? kFail : 0, byZero ? 0 : int32_t(uint32_t(v)), byZero ? kDenominator : "",
+                    substituted.c_str());
             }
         }
     }
