@@ -152,23 +152,36 @@ constexpr uint32_t Magnitude(int32_t value)
     return value < 0 ? 0U - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
 }
 
-// The multiplier by which DivideByConstant divides by `magnitude` (2 or
-// more): ceil(2^64 / magnitude), exact for every 32-bit dividend.
+// What DivideByConstant divides by `magnitude` (2 or more) with: for 2^k the
+// shift k (below 32), else the multiplier ceil(2^64 / magnitude) (2^33 or
+// more), exact for every 32-bit dividend.
 constexpr uint64_t DivisionMultiplier(uint32_t magnitude)
 {
+    if ((magnitude & (magnitude - 1)) == 0) {
+        uint64_t shift = 0;
+        while ((magnitude >>= 1) != 0)
+            ++shift;
+        return shift;
+    }
     return UINT64_MAX / magnitude + 1;
 }
 
 // The quotient that Apply gives for left / divisor, where |divisor| is 2 or
-// more and `multiplier` is DivisionMultiplier(|divisor|): a multiplication
-// instead of a hardware division, the dearest step of an evaluation.
+// more and `multiplier` is DivisionMultiplier(|divisor|): a shift or a
+// multiplication instead of a hardware division, the dearest step of an
+// evaluation.
 inline int32_t DivideByConstant(int32_t left, int32_t divisor, uint64_t multiplier)
 {
     const uint32_t magnitude = Magnitude(left);
-    // The high 64 bits of multiplier * magnitude, from 32-bit halves.
-    const uint64_t low = (multiplier & 0xFFFFFFFFU) * magnitude;
-    const uint64_t high = (multiplier >> 32) * magnitude;
-    const auto quotient = static_cast<uint32_t>((high + (low >> 32)) >> 32);
+    uint32_t quotient = 0;
+    if (multiplier < 32) {
+        quotient = magnitude >> multiplier;
+    } else {
+        // The high 64 bits of multiplier * magnitude, from 32-bit halves.
+        const uint64_t low = (multiplier & 0xFFFFFFFFU) * magnitude;
+        const uint64_t high = (multiplier >> 32) * magnitude;
+        quotient = static_cast<uint32_t>((high + (low >> 32)) >> 32);
+    }
     return (left < 0) != (divisor < 0) ? Wrap(0U - quotient) : Wrap(quotient);
 }
 
