@@ -103,17 +103,30 @@ test-platform-log: build
 	cmake --build $(PLATFORM_LOG_DIR) -j $(JOBS)
 	ctest --test-dir $(PLATFORM_LOG_DIR) --output-on-failure -j $(JOBS)
 
-# Debian packages for this machine and for armhf, in $(PACKAGE_DIR), each
-# judged by lintian: any error or warning fails.
+# Debian packages for this machine and for armhf: the source package of the
+# work tree, then the binaries built from it, all in $(PACKAGE_DIR). Each
+# architecture is built twice, the second time under a longer path (the
+# sysroot's too), and every .deb (and the .dsc) of the two builds must be
+# byte-identical.
+# lintian judges the source package and each .deb: any error or warning fails.
+PACKAGE_REBUILD_DIR := $(PACKAGE_DIR)/rebuilt-under-a-longer-path
 package: deps
 	@scripts/ensure-packages.sh $(DEB_PACKAGES) lintian $(ARMHF_PACKAGES)
 	scripts/fetch-armhf-sysroot.sh $(ARMHF_SYSROOT)
 	rm -rf $(PACKAGE_DIR)
 	scripts/build-debs.sh $(PACKAGE_DIR) $$(dpkg --print-architecture) armhf
-	@failed=0; for deb in $(PACKAGE_DIR)/*.deb; do \
-	  lintian --fail-on error,warning "$$deb" >$(PACKAGE_DIR)/lintian.txt 2>/dev/null || failed=1; \
+	mkdir -p $(PACKAGE_REBUILD_DIR)
+	ln -s $(CURDIR)/$(ARMHF_SYSROOT) $(PACKAGE_REBUILD_DIR)/sysroot-armhf
+	QUILLET_ARMHF_SYSROOT=$(CURDIR)/$(PACKAGE_REBUILD_DIR)/sysroot-armhf \
+	  scripts/build-debs.sh $(PACKAGE_REBUILD_DIR) $$(dpkg --print-architecture) armhf
+	@differ=0; for name in $$( (cd $(PACKAGE_DIR) && ls *.deb *.dsc; cd $(CURDIR)/$(PACKAGE_REBUILD_DIR) && ls *.deb *.dsc) | sort -u); do \
+	  cmp -s $(PACKAGE_DIR)/$$name $(PACKAGE_REBUILD_DIR)/$$name || { echo "not reproducible: $$name"; differ=1; }; \
+	done; [ $$differ = 0 ] || { echo "the two builds differ (diffoscope shows how)"; exit 1; }; \
+	echo "reproducible: the .dsc and $$(ls $(PACKAGE_DIR)/*.deb | wc -l) .deb files byte-identical in both builds"
+	@failed=0; for file in $(PACKAGE_DIR)/*.dsc $(PACKAGE_DIR)/*.deb; do \
+	  lintian --fail-on error,warning "$$file" >$(PACKAGE_DIR)/lintian.txt 2>/dev/null || failed=1; \
 	  cat $(PACKAGE_DIR)/lintian.txt; \
-	  echo "lintian $${deb##*/}: $$(grep -c '^E:' $(PACKAGE_DIR)/lintian.txt) errors," \
+	  echo "lintian $${file##*/}: $$(grep -c '^E:' $(PACKAGE_DIR)/lintian.txt) errors," \
 	       "$$(grep -c '^W:' $(PACKAGE_DIR)/lintian.txt) warnings"; \
 	done; exit $$failed
 

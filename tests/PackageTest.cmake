@@ -1,6 +1,7 @@
 # cmake -DSOURCE_DIR=... -DWORK_DIR=... -DVERSION=... -DMULTIARCH=... -DCXX=... -P PackageTest.cmake
-# Builds this machine's Debian packages as make package does, checks what each holds, unpacks them and
-# runs there the tool and examples/eval_expression.cpp built with pkg-config and by tests/consumer.
+# Builds this machine's Debian packages as make package does (the source package of the work tree, then
+# the binaries from it), checks what each holds, unpacks them and runs there the tool and
+# examples/eval_expression.cpp built with pkg-config and by tests/consumer.
 macro(run)
   execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
   if(NOT status EQUAL 0)
@@ -13,6 +14,11 @@ set(dir "usr/lib/${MULTIARCH}")
 file(REMOVE_RECURSE "${WORK_DIR}")
 execute_process(COMMAND dpkg --print-architecture OUTPUT_VARIABLE arch OUTPUT_STRIP_TRAILING_WHITESPACE)
 run("${SOURCE_DIR}/scripts/build-debs.sh" "${WORK_DIR}" ${arch})
+foreach(file "quillet_${VERSION}-1.dsc" "quillet_${VERSION}-1.debian.tar.xz" "quillet_${VERSION}.orig.tar.gz")
+  if(NOT EXISTS "${WORK_DIR}/${file}")
+    message(FATAL_ERROR "no source package: ${file} is missing")
+  endif()
+endforeach()
 
 # Each package, of the project's version, with files it must hold; the
 # stand-in in its own package only, the libraries in multiarch folders.
@@ -37,6 +43,14 @@ set(depends "${out}")
 run(readelf -d "${root}/usr/bin/quillet")
 if(NOT depends MATCHES "(^|, )libquorlithpub(,|\n)" OR depends MATCHES "standin" OR out MATCHES "R(UN)?PATH")
   message(FATAL_ERROR "quillet must depend on libquorlithpub and have no rpath:\n${depends}${out}")
+endif()
+# It names what it links statically: APR, of the version installed here, and the compiler's runtime.
+run(dpkg-deb -f "${WORK_DIR}/quillet_${VERSION}-1_${arch}.deb" Static-Built-Using)
+set(static "${out}")
+run(dpkg-query -W "-f=apr (= \${source:Version})" libapr1-dev)
+string(FIND "${static}" "${out}" apr)
+if(apr EQUAL -1 OR NOT static MATCHES "gcc-[0-9]+ \\(= [^)]+\\)")
+  message(FATAL_ERROR "Static-Built-Using must name ${out} and gcc-N: ${static}")
 endif()
 set(ENV{LD_LIBRARY_PATH} "${root}/${dir}")
 set(ENV{PKG_CONFIG_PATH} "${root}/${dir}/pkgconfig")
