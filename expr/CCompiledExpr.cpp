@@ -274,7 +274,8 @@ size_t CCompiledExpr::EvaluateBlocks(
         lanes.active.fill(1);
         const int32_t *values =
             lanes.Register(evaluation::RunBlock(steps_.data(), multipliers_.data(), lanes));
-        if (std::none_of(lanes.failed.begin(), lanes.failed.end(), [](uint8_t failed) { return failed != 0; })) {
+        if (std::none_of(
+                lanes.failed.begin(), lanes.failed.end(), [](uint8_t failed) { return failed != 0; })) {
             std::copy_n(values, kBlockRows, results + done);
             std::fill_n(statuses + done, kBlockRows, 0);
             continue;
