@@ -172,15 +172,16 @@ constexpr uint64_t DivisionMultiplier(uint32_t magnitude)
 // evaluation.
 inline int32_t DivideByConstant(int32_t left, int32_t divisor, uint64_t multiplier)
 {
+    constexpr unsigned kBits = 32;
     const uint32_t magnitude = Magnitude(left);
     uint32_t quotient = 0;
-    if (multiplier < 32) {
+    if (multiplier < kBits) {
         quotient = magnitude >> multiplier;
     } else {
         // The high 64 bits of multiplier * magnitude, from 32-bit halves.
         const uint64_t low = (multiplier & 0xFFFFFFFFU) * magnitude;
-        const uint64_t high = (multiplier >> 32) * magnitude;
-        quotient = static_cast<uint32_t>((high + (low >> 32)) >> 32);
+        const uint64_t high = (multiplier >> kBits) * magnitude;
+        quotient = static_cast<uint32_t>((high + (low >> kBits)) >> kBits);
     }
     return (left < 0) != (divisor < 0) ? Wrap(0U - quotient) : Wrap(quotient);
 }

@@ -587,6 +587,34 @@ TEST(Concurrency, ThreadsGetWhatALoneCallerGets)
             for (int round = 0; round < 300; ++round)
                 mismatches += Attempt(text) != expected;
         });
+    // One compiled form shared by all: by slots, by rows and by table at once.
+    TokenList list;
+    CExprUtil::VerifyExpression(list, "{$1} / {$2} > 3 || {$2} % 7 == 0 && {$1} - 9 < 0");
+    const CCompiledExpr shared(list);
+    std::vector<int32_t> rows;
+    for (int32_t row = 0; row < 200; ++row)
+        rows.insert(rows.end(), {row * 7 - 300, row % 13 - 6});
+    const auto evaluateAll = [&shared, &rows] {
+        std::vector<int32_t> results(rows.size() / 2);
+        std::vector<int> statuses(results.size());
+        std::string outcome = std::to_string(
+            shared.EvaluateRows(rows.data(), 2, results.size(), results.data(), statuses.data()));
+        for (size_t row = 0; row < results.size(); ++row) {
+            int32_t bySlots = 0;
+            int32_t byTable = 0;
+            const int slotStatus = shared.Evaluate(rows.data() + 2 * row, 2, bySlots);
+            const int tableStatus = shared.Evaluate({{1, rows[2 * row]}, {2, rows[2 * row + 1]}}, byTable);
+            outcome += " " + std::to_string(statuses[row]) + std::to_string(results[row]) +
+                std::to_string(slotStatus) + std::to_string(bySlots) + std::to_string(tableStatus) +
+                std::to_string(byTable);
+        }
+        return outcome + TakeMessages();
+    };
+    for (int thread = 0; thread < 4; ++thread)
+        threads.emplace_back([&mismatches, &evaluateAll, expected = evaluateAll()] {
+            for (int round = 0; round < 20; ++round)
+                mismatches += evaluateAll() != expected;
+        });
     for (std::thread &thread : threads)
         thread.join();
     EXPECT_EQ(mismatches, 0);
