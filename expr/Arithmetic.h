@@ -101,6 +101,12 @@ constexpr int32_t ShortCircuitValue(BinaryOp op)
     return op == BinaryOp::ELogicOr ? 1 : 0;
 }
 
+// Whether `op` may leave its right operand unneeded (&& and ||).
+constexpr bool MayShortCircuit(BinaryOp op)
+{
+    return !NeedsRightOperand(op, 0) || !NeedsRightOperand(op, 1);
+}
+
 // A comparison's or a logic operator's result: 1 or 0.
 inline int32_t Truth(bool holds)
 {

@@ -25,45 +25,9 @@ using evaluation::RecordFailure;
 constexpr size_t kBlockRows = 64;
 constexpr size_t kMaxBlockRegisters = 256;
 
-// Whether `op` may leave its right operand unneeded (&& and ||).
-constexpr bool MayShortCircuit(BinaryOp op)
-{
-    return !NeedsRightOperand(op, 0) || !NeedsRightOperand(op, 1);
-}
 }  // namespace
 
-// The compiled instructions as the program of evaluation::Run, with the
-// values of this evaluation's variables by slot.
-class CCompiledExpr::Program {
-public:
-    Program(const std::vector<Instruction> &program, const int32_t *variables, size_t lastLogic)
-        : program_(program)
-        , variables_(variables)
-        , lastLogic_(lastLogic)
-    {
-    }
-
-    [[nodiscard]] size_t Size() const { return program_.size(); }
-    [[nodiscard]] bool IsOperator(size_t i) const { return program_[i].opcode >= EFirstOperator; }
-    [[nodiscard]] BinaryOp OperatorAt(size_t i) const
-    {
-        return static_cast<BinaryOp>(program_[i].opcode - EFirstOperator);
-    }
-    [[nodiscard]] int32_t ValueAt(size_t i) const
-    {
-        const Instruction instruction = program_[i];
-        return instruction.opcode == EPushValue ? instruction.operand : variables_[instruction.operand];
-    }
-    [[nodiscard]] size_t LastLogicIndex() const { return lastLogic_; }
-
-private:
-    const std::vector<Instruction> &program_;
-    const int32_t *variables_;
-    size_t lastLogic_;
-};
-
 CCompiledExpr::CCompiledExpr(const TokenList &postfix)
-    : lastLogic_(postfix.size())
 {
     // The low 16 bits of the saturated value name a variable, as in substitution.
     const auto numberOf = [](const ExprToken &token) {
@@ -77,12 +41,9 @@ CCompiledExpr::CCompiledExpr(const TokenList &postfix)
     slotTexts_.resize(variables_.size());
 
     program_.reserve(postfix.size());
-    for (size_t i = 0; i < postfix.size(); ++i) {
-        const ExprToken &token = postfix[i];
+    for (const ExprToken &token : postfix) {
         if (IsBinaryOperator(token.eTokenCode)) {
             const BinaryOp op = OperatorOf(token);
-            if (MayShortCircuit(op))
-                lastLogic_ = i;
             program_.push_back(
                 Instruction{static_cast<uint8_t>(EFirstOperator + static_cast<uint8_t>(op)), 0});
         } else if (token.eTokenCode != EVariable) {
@@ -234,7 +195,18 @@ int CCompiledExpr::MissingVariable(size_t count, const VariableTable *table) con
 int CCompiledExpr::EvaluateSlots(const int32_t *values, int32_t &result) const
 {
     if (steps_.empty())
-        return RecordFailure(evaluation::RunWithStack(Program(program_, values, lastLogic_), result));
+        return RecordFailure(evaluation::RunList(
+            program_.size(),
+            [this, values](size_t i) {
+                const Instruction instruction = program_[i];
+                if (instruction.opcode >= EFirstOperator)
+                    return evaluation::PostfixEntry{
+                        0, static_cast<BinaryOp>(instruction.opcode - EFirstOperator), true};
+                return evaluation::PostfixEntry{
+                    instruction.opcode == EPushValue ? instruction.operand : values[instruction.operand],
+                    BinaryOp::EMul, false};
+            },
+            result));
     evaluation::LocalValues<int32_t> local;
     const evaluation::CValueBuffer<int32_t> registers(local, registerCount_);
     std::copy(values, values + variables_.size(), registers.Data());

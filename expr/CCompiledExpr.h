@@ -63,7 +63,6 @@ private:
         uint8_t opcode;   // push value, push variable, or the first operator + BinaryOp
         int32_t operand;  // the value, or the variable's slot
     };
-    class Program;  // the instructions as evaluation::Run reads them
     // One step of a well-formed list, as evaluation::RunSteps reads it:
     // registers dst, a and b.
     struct Step {
@@ -86,7 +85,6 @@ private:
     std::vector<std::string> slotTexts_;      // the text of the first token naming each slot
     std::vector<uint32_t> slotsInListOrder_;  // slots in the order the list first names them
     std::vector<Instruction> program_;        // one instruction a token
-    size_t lastLogic_;                        // index of the last && or ||, or the list's size
     // The steps of a well-formed list (empty otherwise), what they read,
     // and how many registers they use: the slots, the constants (their
     // initial values), and the temporaries.

@@ -370,34 +370,6 @@ int evaluation::RecordFailure(Failure failure, const char *variableText)
     return APR_EGENERAL;
 }
 
-namespace {
-// A substituted postfix list as the program of evaluation::Run: every token
-// that is not a binary operator is a value, read from its text.
-class CTokenProgram {
-public:
-    explicit CTokenProgram(const TokenList &list)
-        : list_(list)
-    {
-    }
-
-    [[nodiscard]] size_t Size() const { return list_.size(); }
-    [[nodiscard]] bool IsOperator(size_t i) const { return IsBinaryOperator(list_[i].eTokenCode); }
-    [[nodiscard]] BinaryOp OperatorAt(size_t i) const { return OperatorOf(list_[i]); }
-    [[nodiscard]] int32_t ValueAt(size_t i) const { return ReadInt32(list_[i].strToken.c_str()); }
-
-    [[nodiscard]] size_t LastLogicIndex() const
-    {
-        for (size_t i = list_.size(); i-- > 0;)
-            if (list_[i].eTokenCode == ELogicAnd || list_[i].eTokenCode == ELogicOr)
-                return i;
-        return list_.size();
-    }
-
-private:
-    const TokenList &list_;
-};
-}  // namespace
-
 int CExprUtil::EvaluatePostfix(TokenList &list, const VariableTable &table, int32_t &result)
 {
     result = 0;
@@ -405,7 +377,16 @@ int CExprUtil::EvaluatePostfix(TokenList &list, const VariableTable &table, int3
         return evaluation::RecordFailure(evaluation::Failure::EEmptyList);
     if (SubstituteVariables(list, table) != 0)
         return APR_EGENERAL;
-    return evaluation::RecordFailure(evaluation::RunWithStack(CTokenProgram(list), result));
+    // Every token that is not a binary operator is a value, read from its text.
+    return evaluation::RecordFailure(evaluation::RunList(
+        list.size(),
+        [&list](size_t i) {
+            const ExprToken &token = list[i];
+            if (IsBinaryOperator(token.eTokenCode))
+                return evaluation::PostfixEntry{0, OperatorOf(token), true};
+            return evaluation::PostfixEntry{ReadInt32(token.strToken.c_str()), BinaryOp::EMul, false};
+        },
+        result));
 }
 
 }  // namespace fernvault::alarm_manager

@@ -68,20 +68,35 @@ inline bool PopOperands(const Operand *stack, size_t &depth, Operand &right, Ope
     return true;
 }
 
-// Runs `program` over `stack`, which has room for every value it pushes.
-// Program offers Size(), IsOperator(i), OperatorAt(i), ValueAt(i) and
-// LastLogicIndex(): the index of its last && or ||, or Size() if none.
+// One entry of a postfix list as Run reads it: an operator, or a value.
+struct PostfixEntry {
+    int32_t value;  // a value's
+    BinaryOp op;    // an operator's
+    bool isOperator;
+};
+
+// The index of the last && or || of the `count` entries, or count if none.
+inline size_t LastLogicIndex(const PostfixEntry *entries, size_t count)
+{
+    for (size_t i = count; i-- > 0;)
+        if (entries[i].isOperator && MayShortCircuit(entries[i].op))
+            return i;
+    return count;
+}
+
+// Runs `count` entries of any postfix list over `stack`, which has room for
+// every value they push.
 //
 // A zero denominator fails at once, unless an && or || after it may still
 // drop the value it poisons; a poisoned value that survives to the end fails
 // all the same. Writes `result` only on success.
-template <typename Program> Failure Run(const Program &program, Operand *stack, int32_t &result)
+inline Failure Run(const PostfixEntry *entries, size_t count, Operand *stack, int32_t &result)
 {
     size_t depth = 0;
     std::optional<size_t> lastLogic;  // found at the first zero denominator
-    for (size_t i = 0; i < program.Size(); ++i) {
-        if (!program.IsOperator(i)) {
-            stack[depth++] = Operand{program.ValueAt(i), false};
+    for (size_t i = 0; i < count; ++i) {
+        if (!entries[i].isOperator) {
+            stack[depth++] = Operand{entries[i].value, false};
             continue;
         }
         Operand right{};
@@ -89,10 +104,10 @@ template <typename Program> Failure Run(const Program &program, Operand *stack, 
         if (!PopOperands(stack, depth, right, left))
             return Failure::EUnmatchedOperands;
         Operand &value = stack[depth++];
-        if (!Combine(program.OperatorAt(i), left, right, value)) {
+        if (!Combine(entries[i].op, left, right, value)) {
             if (!lastLogic)
-                lastLogic = program.LastLogicIndex();
-            if (*lastLogic == program.Size() || *lastLogic < i)
+                lastLogic = LastLogicIndex(entries, count);
+            if (*lastLogic == count || *lastLogic < i)
                 return Failure::EDenominator;
             value.poisoned = true;
         }
@@ -106,13 +121,17 @@ template <typename Program> Failure Run(const Program &program, Operand *stack, 
     return Failure::ENone;
 }
 
-// Run with a stack for as many values as `program` has steps, which no
-// program can exceed. `program` must not be empty.
-template <typename Program> Failure RunWithStack(const Program &program, int32_t &result)
+// Run over the `count` entries that `entry(i)` gives, with room for them and
+// a stack for as many values, which no list can exceed. count > 0.
+template <typename Entry> Failure RunList(size_t count, Entry entry, int32_t &result)
 {
-    LocalValues<Operand> local;
-    const CValueBuffer<Operand> stack(local, program.Size());
-    return Run(program, stack.Data(), result);
+    LocalValues<PostfixEntry> localEntries{};  // all written below, which gcc cannot always see
+    const CValueBuffer<PostfixEntry> entries(localEntries, count);
+    for (size_t i = 0; i < count; ++i)
+        entries.Data()[i] = entry(i);
+    LocalValues<Operand> localStack;
+    const CValueBuffer<Operand> stack(localStack, count);
+    return Run(entries.Data(), count, stack.Data(), result);
 }
 
 // What a step does to the registers: dst = a op b, for codes 0 to 15, the
