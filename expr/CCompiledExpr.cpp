@@ -1,7 +1,6 @@
 #include "CCompiledExpr.h"
 
 #include <algorithm>
-#include <memory>
 
 #include "Evaluation.h"
 #include "FailureRecord.h"
@@ -39,6 +38,7 @@ CCompiledExpr::CCompiledExpr(const TokenList &postfix)
     std::sort(variables_.begin(), variables_.end());
     variables_.erase(std::unique(variables_.begin(), variables_.end()), variables_.end());
     slotTexts_.resize(variables_.size());
+    std::vector<bool> named(variables_.size(), false);
 
     program_.reserve(postfix.size());
     for (const ExprToken &token : postfix) {
@@ -51,8 +51,8 @@ CCompiledExpr::CCompiledExpr(const TokenList &postfix)
         } else {
             const auto slot = static_cast<uint32_t>(
                 std::lower_bound(variables_.begin(), variables_.end(), numberOf(token)) - variables_.begin());
-            if (std::find(slotsInListOrder_.begin(), slotsInListOrder_.end(), slot) ==
-                slotsInListOrder_.end()) {
+            if (!named[slot]) {
+                named[slot] = true;
                 slotsInListOrder_.push_back(slot);
                 slotTexts_[slot] = token.strToken;
             }
