@@ -151,34 +151,66 @@ void CCompiledExpr::EmitOperator(uint8_t code, uint32_t dst, uint32_t left, uint
     multipliers_.push_back(DivisionMultiplier(Magnitude(divisor)));
 }
 
-int CCompiledExpr::Evaluate(const VariableTable &table, int32_t &result) const
+// Evaluates the program with the slots' values that fill(slots) writes into
+// the first registers; fill returns 0, or the status of the variable it
+// could not find, which ends the evaluation.
+template <typename Fill> int CCompiledExpr::EvaluateFilled(Fill fill, int32_t &result) const
 {
     result = 0;
     if (program_.empty())
         return RecordFailure(Failure::EEmptyList);
     evaluation::LocalValues<int32_t> local;
-    const evaluation::CValueBuffer<int32_t> values(local, variables_.size());
-    // Both are ascending: the entry after one slot's is often the next slot's.
-    auto entry = table.begin();
-    for (size_t slot = 0; slot < variables_.size(); ++slot) {
-        if (entry == table.end() || entry->first != variables_[slot])
-            entry = table.find(variables_[slot]);
-        if (entry == table.end())
-            return MissingVariable(0, &table);
-        values.Data()[slot] = entry->second;
-        ++entry;
-    }
-    return EvaluateSlots(values.Data(), result);
+    const evaluation::CValueBuffer<int32_t> registers(local, std::max(registerCount_, variables_.size()));
+    int32_t *slots = registers.Data();
+    const int filled = fill(slots);
+    if (filled != 0)
+        return filled;
+    if (steps_.empty())
+        return RecordFailure(evaluation::RunList(
+            program_.size(),
+            [this, slots](size_t i) {
+                const Instruction instruction = program_[i];
+                if (instruction.opcode >= EFirstOperator)
+                    return evaluation::PostfixEntry{
+                        0, static_cast<BinaryOp>(instruction.opcode - EFirstOperator), true};
+                return evaluation::PostfixEntry{
+                    instruction.opcode == EPushValue ? instruction.operand : slots[instruction.operand],
+                    BinaryOp::EMul, false};
+            },
+            result));
+    std::copy(constants_.begin(), constants_.end(), slots + variables_.size());
+    return RecordFailure(evaluation::RunSteps(steps_.data(), multipliers_.data(), slots, result));
+}
+
+int CCompiledExpr::Evaluate(const VariableTable &table, int32_t &result) const
+{
+    return EvaluateFilled(
+        [this, &table](int32_t *slots) {
+            // Both are ascending: the entry after one slot's is often the next slot's.
+            auto entry = table.begin();
+            for (size_t slot = 0; slot < variables_.size(); ++slot) {
+                if (entry == table.end() || entry->first != variables_[slot])
+                    entry = table.find(variables_[slot]);
+                if (entry == table.end())
+                    return MissingVariable(0, &table);
+                slots[slot] = entry->second;
+                ++entry;
+            }
+            return 0;
+        },
+        result);
 }
 
 int CCompiledExpr::Evaluate(const int32_t *values, size_t count, int32_t &result) const
 {
-    result = 0;
-    if (program_.empty())
-        return RecordFailure(Failure::EEmptyList);
-    if (count < variables_.size())
-        return MissingVariable(count, nullptr);
-    return EvaluateSlots(values, result);
+    return EvaluateFilled(
+        [this, values, count](int32_t *slots) {
+            if (count < variables_.size())
+                return MissingVariable(count, nullptr);
+            std::copy(values, values + variables_.size(), slots);
+            return 0;
+        },
+        result);
 }
 
 // The record of the first variable in list order that the slots (the first
@@ -189,29 +221,6 @@ int CCompiledExpr::MissingVariable(size_t count, const VariableTable *table) con
         if (table != nullptr ? table->find(variables_[slot]) == table->end() : slot >= count)
             return RecordFailure(Failure::EMissingVariable, slotTexts_[slot].c_str());
     return RecordFailure(Failure::EMissingVariable, "");
-}
-
-// Evaluates a non-empty program with every slot's value in `values`.
-int CCompiledExpr::EvaluateSlots(const int32_t *values, int32_t &result) const
-{
-    if (steps_.empty())
-        return RecordFailure(evaluation::RunList(
-            program_.size(),
-            [this, values](size_t i) {
-                const Instruction instruction = program_[i];
-                if (instruction.opcode >= EFirstOperator)
-                    return evaluation::PostfixEntry{
-                        0, static_cast<BinaryOp>(instruction.opcode - EFirstOperator), true};
-                return evaluation::PostfixEntry{
-                    instruction.opcode == EPushValue ? instruction.operand : values[instruction.operand],
-                    BinaryOp::EMul, false};
-            },
-            result));
-    evaluation::LocalValues<int32_t> local;
-    const evaluation::CValueBuffer<int32_t> registers(local, registerCount_);
-    std::copy(values, values + variables_.size(), registers.Data());
-    std::copy(constants_.begin(), constants_.end(), registers.Data() + variables_.size());
-    return RecordFailure(evaluation::RunSteps(steps_.data(), multipliers_.data(), registers.Data(), result));
 }
 
 int CCompiledExpr::EvaluateRows(

@@ -76,7 +76,7 @@ private:
     bool MarkSkips(std::vector<uint8_t> &skipBefore, std::vector<bool> &joins, size_t &depth) const;
     void CompileSteps();
     void EmitOperator(uint8_t code, uint32_t dst, uint32_t left, uint32_t right);  // code: a BinaryOp
-    int EvaluateSlots(const int32_t *values, int32_t &result) const;
+    template <typename Fill> int EvaluateFilled(Fill fill, int32_t &result) const;
     int MissingVariable(size_t count, const VariableTable *table) const;
     size_t EvaluateBlocks(
         const int32_t *rows, size_t stride, size_t count, int32_t *results, int *statuses) const;
