@@ -120,7 +120,8 @@ inline int32_t Wrap(uint32_t bits)
 
 // left op right into `value`; false, with `value` untouched, for "/" and "%"
 // by zero. INT32_MIN / -1 wraps to INT32_MIN and INT32_MIN % -1 is 0.
-inline bool Apply(BinaryOp op, int32_t left, int32_t right, int32_t &value)
+// Inlined wherever it is called: with `op` known there, only its case remains.
+[[gnu::always_inline]] inline bool Apply(BinaryOp op, int32_t left, int32_t right, int32_t &value)
 {
     const auto l = static_cast<uint32_t>(left);
     const auto r = static_cast<uint32_t>(right);

@@ -177,7 +177,7 @@ template <typename Fill> int CCompiledExpr::EvaluateFilled(Fill fill, int32_t &r
     if (filled != 0)
         return filled;
     if (steps_.empty())
-        return RecordFailure(evaluation::RunList(
+        return RecordFailure(evaluation::RunEntries(
             program_.size(),
             [this, slots](size_t i) {
                 const Instruction instruction = program_[i];

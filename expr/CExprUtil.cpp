@@ -377,16 +377,7 @@ int CExprUtil::EvaluatePostfix(TokenList &list, const VariableTable &table, int3
         return evaluation::RecordFailure(evaluation::Failure::EEmptyList);
     if (SubstituteVariables(list, table) != 0)
         return APR_EGENERAL;
-    // Every token that is not a binary operator is a value, read from its text.
-    return evaluation::RecordFailure(evaluation::RunList(
-        list.size(),
-        [&list](size_t i) {
-            const ExprToken &token = list[i];
-            if (IsBinaryOperator(token.eTokenCode))
-                return evaluation::PostfixEntry{0, OperatorOf(token), true};
-            return evaluation::PostfixEntry{ReadInt32(token.strToken.c_str()), BinaryOp::EMul, false};
-        },
-        result));
+    return evaluation::RecordFailure(evaluation::RunWithStack(evaluation::CTokenProgram(list), result));
 }
 
 }  // namespace fernvault::alarm_manager

@@ -68,35 +68,79 @@ inline bool PopOperands(const Operand *stack, size_t &depth, Operand &right, Ope
     return true;
 }
 
-// One entry of a postfix list as Run reads it: an operator, or a value.
+// One entry of a postfix list: an operator, or a value.
 struct PostfixEntry {
     int32_t value;  // a value's
     BinaryOp op;    // an operator's
     bool isOperator;
 };
 
-// The index of the last && or || of the `count` entries, or count if none.
-inline size_t LastLogicIndex(const PostfixEntry *entries, size_t count)
-{
-    for (size_t i = count; i-- > 0;)
-        if (entries[i].isOperator && MayShortCircuit(entries[i].op))
-            return i;
-    return count;
-}
+// The postfix lists Run reads: each offers Size(), IsOperator(i),
+// OperatorAt(i), ValueAt(i) and LastLogicIndex(), the index of its last &&
+// or ||, or Size() if none.
 
-// Runs `count` entries of any postfix list over `stack`, which has room for
-// every value they push.
+// A substituted token list: every token that is not a binary operator is a
+// value, read from its text.
+class CTokenProgram {
+public:
+    explicit CTokenProgram(const TokenList &list)
+        : list_(list)
+    {
+    }
+    [[nodiscard]] size_t Size() const { return list_.size(); }
+    [[nodiscard]] bool IsOperator(size_t i) const { return IsBinaryOperator(list_[i].eTokenCode); }
+    [[nodiscard]] BinaryOp OperatorAt(size_t i) const { return OperatorOf(list_[i]); }
+    [[nodiscard]] int32_t ValueAt(size_t i) const { return ReadInt32(list_[i].strToken.c_str()); }
+    [[nodiscard]] size_t LastLogicIndex() const
+    {
+        for (size_t i = list_.size(); i-- > 0;)
+            if (IsOperator(i) && MayShortCircuit(OperatorAt(i)))
+                return i;
+        return list_.size();
+    }
+
+private:
+    const TokenList &list_;
+};
+
+// `count` entries.
+class CEntryProgram {
+public:
+    CEntryProgram(const PostfixEntry *entries, size_t count)
+        : entries_(entries)
+        , count_(count)
+    {
+    }
+    [[nodiscard]] size_t Size() const { return count_; }
+    [[nodiscard]] bool IsOperator(size_t i) const { return entries_[i].isOperator; }
+    [[nodiscard]] BinaryOp OperatorAt(size_t i) const { return entries_[i].op; }
+    [[nodiscard]] int32_t ValueAt(size_t i) const { return entries_[i].value; }
+    [[nodiscard]] size_t LastLogicIndex() const
+    {
+        for (size_t i = count_; i-- > 0;)
+            if (IsOperator(i) && MayShortCircuit(OperatorAt(i)))
+                return i;
+        return count_;
+    }
+
+private:
+    const PostfixEntry *entries_;
+    size_t count_;
+};
+
+// Runs `program`, any postfix list, over `stack`, which has room for every
+// value it pushes.
 //
 // A zero denominator fails at once, unless an && or || after it may still
 // drop the value it poisons; a poisoned value that survives to the end fails
 // all the same. Writes `result` only on success.
-inline Failure Run(const PostfixEntry *entries, size_t count, Operand *stack, int32_t &result)
+template <typename Program> Failure Run(const Program &program, Operand *stack, int32_t &result)
 {
     size_t depth = 0;
     std::optional<size_t> lastLogic;  // found at the first zero denominator
-    for (size_t i = 0; i < count; ++i) {
-        if (!entries[i].isOperator) {
-            stack[depth++] = Operand{entries[i].value, false};
+    for (size_t i = 0; i < program.Size(); ++i) {
+        if (!program.IsOperator(i)) {
+            stack[depth++] = Operand{program.ValueAt(i), false};
             continue;
         }
         Operand right{};
@@ -104,10 +148,10 @@ inline Failure Run(const PostfixEntry *entries, size_t count, Operand *stack, in
         if (!PopOperands(stack, depth, right, left))
             return Failure::EUnmatchedOperands;
         Operand &value = stack[depth++];
-        if (!Combine(entries[i].op, left, right, value)) {
+        if (!Combine(program.OperatorAt(i), left, right, value)) {
             if (!lastLogic)
-                lastLogic = LastLogicIndex(entries, count);
-            if (*lastLogic == count || *lastLogic < i)
+                lastLogic = program.LastLogicIndex();
+            if (*lastLogic == program.Size() || *lastLogic < i)
                 return Failure::EDenominator;
             value.poisoned = true;
         }
@@ -121,17 +165,23 @@ inline Failure Run(const PostfixEntry *entries, size_t count, Operand *stack, in
     return Failure::ENone;
 }
 
-// Run over the `count` entries that `entry(i)` gives, with room for them and
-// a stack for as many values, which no list can exceed. count > 0.
-template <typename Entry> Failure RunList(size_t count, Entry entry, int32_t &result)
+// Run with a stack for as many values as `program` has entries, which no
+// program can exceed. `program` must not be empty.
+template <typename Program> Failure RunWithStack(const Program &program, int32_t &result)
 {
-    LocalValues<PostfixEntry> localEntries{};  // all written below, which gcc cannot always see
-    const CValueBuffer<PostfixEntry> entries(localEntries, count);
+    LocalValues<Operand> local;
+    const CValueBuffer<Operand> stack(local, program.Size());
+    return Run(program, stack.Data(), result);
+}
+
+// RunWithStack over the `count` entries that entry(i) gives. count > 0.
+template <typename Entry> Failure RunEntries(size_t count, Entry entry, int32_t &result)
+{
+    LocalValues<PostfixEntry> local{};  // all written below, which gcc cannot always see
+    const CValueBuffer<PostfixEntry> entries(local, count);
     for (size_t i = 0; i < count; ++i)
         entries.Data()[i] = entry(i);
-    LocalValues<Operand> localStack;
-    const CValueBuffer<Operand> stack(localStack, count);
-    return Run(entries.Data(), count, stack.Data(), result);
+    return RunWithStack(CEntryProgram(entries.Data(), count), result);
 }
 
 // What a step does to the registers: dst = a op b, for codes 0 to 15, the
