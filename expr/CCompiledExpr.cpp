@@ -64,39 +64,28 @@ CCompiledExpr::CCompiledExpr(const TokenList &postfix)
 
 // Whether the program is one expression tree: every operator finds two
 // values and one value is left. Marks where the right operand of an && or ||
-// starts (skipBefore: 1 + the operator) and the operator that closes it
-// (joins), where that operand may fail: only a failure can tell whether an
-// operand ran, so one that cannot fail runs whether needed or not, sparing
-// the branch. `depth` gets the stack depth reached.
+// that is more than an operand starts (skipBefore: 1 + the operator) and the
+// operator that closes it (joins), and the stack depth reached.
 bool CCompiledExpr::MarkSkips(std::vector<uint8_t> &skipBefore, std::vector<bool> &joins, size_t &depth) const
 {
-    struct Pending {
-        size_t start;  // where its instructions start
-        bool mayFail;  // a division in it may meet a zero denominator
-    };
-    std::vector<Pending> pending;
+    std::vector<size_t> starts;  // where each pending value's instructions start
     for (size_t i = 0; i < program_.size(); ++i) {
-        const Instruction instruction = program_[i];
-        if (instruction.opcode < EFirstOperator) {
-            pending.push_back(Pending{i, false});
-            depth = std::max(depth, pending.size());
+        if (program_[i].opcode < EFirstOperator) {
+            starts.push_back(i);
+            depth = std::max(depth, starts.size());
             continue;
         }
-        if (pending.size() < 2)
+        if (starts.size() < 2)
             return false;
-        const Pending right = pending.back();
-        pending.pop_back();
-        const auto op = static_cast<BinaryOp>(instruction.opcode - EFirstOperator);
-        if (right.mayFail && MayShortCircuit(op)) {
-            skipBefore[right.start] = static_cast<uint8_t>(1 + static_cast<uint8_t>(op));
+        const size_t rightStart = starts.back();
+        starts.pop_back();
+        const auto op = static_cast<BinaryOp>(program_[i].opcode - EFirstOperator);
+        if (rightStart != i - 1 && MayShortCircuit(op)) {
+            skipBefore[rightStart] = static_cast<uint8_t>(1 + static_cast<uint8_t>(op));
             joins[i] = true;
         }
-        const bool divides = op == BinaryOp::EDiv || op == BinaryOp::EMod;
-        const bool constantDivisor =
-            right.start == i - 1 && program_[i - 1].opcode == EPushValue && program_[i - 1].operand != 0;
-        pending.back().mayFail = pending.back().mayFail || right.mayFail || (divides && !constantDivisor);
     }
-    return pending.size() == 1;
+    return starts.size() == 1;
 }
 
 // Fills steps_ when the program is one expression tree. Each depth of the
