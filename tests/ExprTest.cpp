@@ -452,6 +452,9 @@ TEST(Evaluation, BothEnginesComputeAndFailAlike)
         {"1/0 100/1 2/0 //4 &&/11 100/1 1/0 //4 +/5", {{1, 1}, {2, 0}}, kFail, 0, kDenominator,
             "1 100 0 / && 100 1 / +"},
         {"1/0 100/1 2/0 //4 ||/12 7/1 2/0 %/4 -/5", {{1, 0}, {2, 3}}, 0, 0, "", "0 100 3 / || 7 3 % -"},
+        // Every row skips the operand, and then needs the division after it.
+        {"1/0 0/1 */4 100/1 2/0 //4 &&/11 100/1 2/0 //4 +/5", {{1, 1}, {2, 0}}, kFail, 0, kDenominator,
+            "1 0 * 100 0 / && 100 0 / +"},
         // Constants and variables in many registers at many depths.
         {"1/1 1/0 3/1 2/0 5/1 -/5 -/5 -/5 -/5", {{1, 10}, {2, 4}}, 0, -5, "", "1 10 3 4 5 - - - -"},
     };
