@@ -76,8 +76,7 @@ struct PostfixEntry {
 };
 
 // The postfix lists Run reads: each offers Size(), IsOperator(i),
-// OperatorAt(i), ValueAt(i) and LastLogicIndex(), the index of its last &&
-// or ||, or Size() if none.
+// OperatorAt(i) and ValueAt(i).
 
 // A substituted token list: every token that is not a binary operator is a
 // value, read from its text.
@@ -91,13 +90,6 @@ public:
     [[nodiscard]] bool IsOperator(size_t i) const { return IsBinaryOperator(list_[i].eTokenCode); }
     [[nodiscard]] BinaryOp OperatorAt(size_t i) const { return OperatorOf(list_[i]); }
     [[nodiscard]] int32_t ValueAt(size_t i) const { return ReadInt32(list_[i].strToken.c_str()); }
-    [[nodiscard]] size_t LastLogicIndex() const
-    {
-        for (size_t i = list_.size(); i-- > 0;)
-            if (IsOperator(i) && MayShortCircuit(OperatorAt(i)))
-                return i;
-        return list_.size();
-    }
 
 private:
     const TokenList &list_;
@@ -115,18 +107,20 @@ public:
     [[nodiscard]] bool IsOperator(size_t i) const { return entries_[i].isOperator; }
     [[nodiscard]] BinaryOp OperatorAt(size_t i) const { return entries_[i].op; }
     [[nodiscard]] int32_t ValueAt(size_t i) const { return entries_[i].value; }
-    [[nodiscard]] size_t LastLogicIndex() const
-    {
-        for (size_t i = count_; i-- > 0;)
-            if (IsOperator(i) && MayShortCircuit(OperatorAt(i)))
-                return i;
-        return count_;
-    }
 
 private:
     const PostfixEntry *entries_;
     size_t count_;
 };
+
+// The index of the last && or || of `program`, or its Size() if none.
+template <typename Program> size_t LastLogicIndex(const Program &program)
+{
+    for (size_t i = program.Size(); i-- > 0;)
+        if (program.IsOperator(i) && MayShortCircuit(program.OperatorAt(i)))
+            return i;
+    return program.Size();
+}
 
 // Runs `program`, any postfix list, over `stack`, which has room for every
 // value it pushes.
@@ -150,7 +144,7 @@ template <typename Program> Failure Run(const Program &program, Operand *stack, 
         Operand &value = stack[depth++];
         if (!Combine(program.OperatorAt(i), left, right, value)) {
             if (!lastLogic)
-                lastLogic = program.LastLogicIndex();
+                lastLogic = LastLogicIndex(program);
             if (*lastLogic == program.Size() || *lastLogic < i)
                 return Failure::EDenominator;
             value.poisoned = true;
