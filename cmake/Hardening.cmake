@@ -4,6 +4,15 @@ set(QUILLET_SANITIZE "" CACHE STRING
     "Sanitizers for every target, as -fsanitize= takes them: address,undefined or thread")
 option(QUILLET_FUZZ "Build the libFuzzer targets of fuzz/ (clang only)" OFF)
 option(QUILLET_COVERAGE "Instrument every target for gcov line coverage" OFF)
+option(QUILLET_CHECK_BOUNDS "Check every index of the standard containers (test builds only)" OFF)
+
+# An index one past a lane loop or a std::array stops the program, even where
+# the stray access stays inside one object and no sanitizer sees it. The
+# engine keeps its lanes in standard containers so that this covers them.
+# Costly in the inner loops: never in a benchmark or a package.
+if(QUILLET_CHECK_BOUNDS)
+  add_compile_definitions(_GLIBCXX_ASSERTIONS)
+endif()
 
 if(QUILLET_SANITIZE)
   add_compile_options(-fsanitize=${QUILLET_SANITIZE} -fno-sanitize-recover=all
