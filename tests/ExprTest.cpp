@@ -261,8 +261,6 @@ TEST(ConvertToPostfix, ResolvesPrecedenceAndParentheses)
         ASSERT_EQ(CExprUtil::VerifyExpression(list, infix), 0);
         EXPECT_EQ(Describe(list, false), postfix);
     }
-    for (int32_t code = ENoToken; code <= ELogicOr + 1; ++code)
-        EXPECT_EQ(IsOperator(code), code >= 4 && code <= 10) << code;
     TokenList list;  // texts and codes pass unchanged
     CExprUtil::VerifyExpression(list, "{$12} >= 1");
     EXPECT_EQ(Describe(list), "12/0 1/1 >=/6");
@@ -358,12 +356,11 @@ void ExpectAllWays(const TokenList &list, const VariableTable &table, int status
     const CCompiledExpr compiled(list);
     EXPECT_EQ(Evaluate([&](int32_t &v) { return compiled.Evaluate(table, v); }), expected);
     std::vector<int32_t> values;
-    VariableTable present, zeros;
+    VariableTable present;
     for (const uint16_t number : compiled.GetVariables()) {
         if (table.count(number) == 0)
             break;
         values.push_back(present[number] = table.at(number));
-        zeros[number] = 0;
     }
     EXPECT_EQ(Evaluate([&](int32_t &v) { return compiled.Evaluate(values.data(), values.size(), v); }),
         Postfix(list, present));
@@ -375,29 +372,43 @@ void ExpectAllWays(const TokenList &list, const VariableTable &table, int status
         present[compiled.GetVariables()[values.size() - 1]] = values.back();
     }
 
-    const size_t rows = 64 + 3;
-    std::vector<int32_t> matrix, results(rows, 77);
-    std::vector<int> statuses(rows, 77);
-    Evaluated rowsExpected;
-    int allExpected = 0;
-    for (size_t row = 0; row < rows; ++row) {
-        const bool zero = row % 3 == 2;
-        for (const int32_t value : values)
-            matrix.push_back(zero ? 0 : value);
-        const Evaluated one = Postfix(list, zero ? zeros : present);
-        rowsExpected.outcome += one.outcome + ",";
-        rowsExpected.messages += one.messages;
-        rowsExpected.sites += one.sites;
-        allExpected = one.outcome[0] == '0' ? allExpected : kFail;
-    }
-    const int all =
-        compiled.EvaluateRows(matrix.data(), values.size(), rows, results.data(), statuses.data());
-    Evaluated rowsActual;
-    for (size_t row = 0; row < rows; ++row)
-        rowsActual.outcome += std::to_string(statuses[row]) + " " + std::to_string(results[row]) + ",";
-    TakeInto(rowsActual);
-    EXPECT_EQ(rowsActual, rowsExpected);
-    EXPECT_EQ(all, allExpected);
+    // Rows of `stride` values: the row's values, then a column that fills
+    // the next slot if there is one; a stride one short leaves a slot empty.
+    const std::vector<uint16_t> &slots = compiled.GetVariables();
+    const auto expectRows = [&](size_t stride) {
+        SCOPED_TRACE("stride " + std::to_string(stride));
+        const size_t rows = 64 + 3;
+        std::vector<int32_t> matrix, results(rows, 77);
+        std::vector<int> statuses(rows, 77);
+        Evaluated rowsExpected;
+        int allExpected = 0;
+        for (size_t row = 0; row < rows; ++row) {
+            VariableTable rowTable;
+            for (size_t column = 0; column < stride; ++column) {
+                matrix.push_back(column >= values.size() ? 12345 : row % 3 == 2 ? 0 : values[column]);
+                if (column < slots.size())
+                    rowTable[slots[column]] = matrix.back();
+            }
+            const Evaluated one = Postfix(list, rowTable);
+            rowsExpected.outcome += one.outcome + ",";
+            rowsExpected.messages += one.messages;
+            rowsExpected.sites += one.sites;
+            allExpected = one.outcome[0] == '0' ? allExpected : kFail;
+        }
+        const int all = compiled.EvaluateRows(matrix.data(), stride, rows, results.data(), statuses.data());
+        Evaluated rowsActual;
+        for (size_t row = 0; row < rows; ++row)
+            rowsActual.outcome += std::to_string(statuses[row]) + " " + std::to_string(results[row]) + ",";
+        TakeInto(rowsActual);
+        EXPECT_EQ(rowsActual, rowsExpected);
+        EXPECT_EQ(all, allExpected);
+    };
+    expectRows(values.size());
+    expectRows(values.size() + 1);
+    if (!values.empty())
+        expectRows(values.size() - 1);
+    EXPECT_EQ(compiled.EvaluateRows(nullptr, values.size(), 0, nullptr, nullptr), 0);
+    EXPECT_TRUE(TakeRecords().empty());
 }
 
 // Lists in Parse's form: 0 is a variable's code, 1 a number's, 4 to 12 operators.
