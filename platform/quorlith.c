@@ -3,9 +3,10 @@
  * long, and handed to one write(2): on a pipe the records of concurrent
  * processes then never interleave, and no record costs a heap allocation.
  * The library is a guest in its caller's process: a reader that has gone
- * costs the caller a result of -1, never a SIGPIPE, and a non-blocking
- * descriptor that is full is waited for, so that a record is never left
- * without its end. */
+ * costs the caller a result of -1, not a SIGPIPE of the call's own (unless
+ * one was pending already, when the two cannot be told apart), and a
+ * non-blocking descriptor that is full is waited for, so that a record is
+ * never left without its end. */
 #include "quorlith.h"
 
 #include <errno.h>
@@ -186,23 +187,33 @@ static int WriteAll(const char *bytes, size_t length)
     return (int)done;
 }
 
-/* WriteAll with SIGPIPE blocked in the calling thread: a write to a pipe or
- * socket whose reader has gone fails with EPIPE, and the SIGPIPE it raised
- * is taken back before the thread's mask is restored. A SIGPIPE that was
- * already pending (the caller had it blocked) is left pending. */
+/* Whether SIGPIPE is pending for the calling thread or for the process. */
+static int SigpipePending(void)
+{
+    sigset_t pending;
+    return sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
+}
+
+/* WriteAll with SIGPIPE blocked in the calling thread. A write to a pipe or
+ * socket whose reader has gone fails with EPIPE and raises a SIGPIPE directed
+ * at this thread; only then is one SIGPIPE taken back, and sigtimedwait takes
+ * the thread's before the process's, so one sent to the process stays. When
+ * SIGPIPE was pending already, the thread's may be the caller's own (the two
+ * would be one): nothing is taken back then. A SIGPIPE sent from elsewhere
+ * during a write that did not fail with EPIPE is left for the caller. */
 static int WriteWithoutSigpipe(const char *bytes, size_t length)
 {
     sigset_t sigpipe;
     sigset_t callerMask;
-    sigset_t pending;
     sigemptyset(&sigpipe);
     sigaddset(&sigpipe, SIGPIPE);
     if (pthread_sigmask(SIG_BLOCK, &sigpipe, &callerMask) != 0)
         return -1;
-    const int pendingBefore = sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
+    const int pendingBefore = SigpipePending();
     const int written = WriteAll(bytes, length);
     const int writeErrno = errno;
-    if (!pendingBefore && sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1) {
+    /* Short of the record, errno is the failed write's; record lengths fit an int. */
+    if (written != (int)length && writeErrno == EPIPE && !pendingBefore) {
         const struct timespec now = {0, 0};
         while (sigtimedwait(&sigpipe, NULL, &now) < 0 && errno == EINTR)
             continue;

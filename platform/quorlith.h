@@ -31,11 +31,20 @@ extern "C" {
  * call waits with poll(2) until it is writable and goes on, so that a record
  * once started is finished and the next one starts on a line of its own.
  *
- * A write to a pipe or socket whose reader has gone fails (EPIPE) and raises
- * no SIGPIPE in the process: SIGPIPE is blocked in the calling thread for the
- * write, a SIGPIPE the write raised is consumed, and the thread's mask is
- * then restored. A SIGPIPE already pending is left pending. No signal
- * disposition is changed.
+ * A write to a pipe or socket whose reader has gone fails (EPIPE). SIGPIPE
+ * is blocked in the calling thread for the write, and the thread's mask is
+ * then restored; no signal disposition is changed. The failed write raises a
+ * SIGPIPE pending for the calling thread. When a write failed with EPIPE and
+ * SIGPIPE was pending neither for the thread nor for the process as the write
+ * began, the call consumes one SIGPIPE pending for the thread: the write's
+ * own, which then reaches no handler. Signals do not queue, so a SIGPIPE sent
+ * to the calling thread (pthread_kill) during that write is one with the
+ * write's own and is consumed with it. Every other SIGPIPE stays pending and,
+ * once the mask is restored, reaches the caller's disposition unless the
+ * caller blocks it: one sent to the process (kill) during the write, any sent
+ * during a write that did not fail with EPIPE, and one pending as the write
+ * began; beside that one the write's own stays pending too (one with it if it
+ * was the thread's, a second one if it was the process's).
  *
  * Returns the number of bytes written, or -1 when nothing could be written
  * (errno tells why) or the message cannot be formatted (nothing is written

@@ -6,8 +6,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
+#include <fstream>
+#include <string>
 #include <thread>
 
 #include "quorlith.h"
@@ -15,9 +18,25 @@
 using Result = std::pair<std::string, int>;
 
 // Standard error for Capture: a full one-page pipe that a reader drains (interrupted: first SIGUSR1, without
-// SA_RESTART, hits the writer every 5 ms for 200 ms); the pipe non-blocking, read 512 bytes a ms (slow); a
+// SA_RESTART, hits the writer every 5 ms for 200 ms; sigpipe: first, once the writer waits in its write,
+// SIGPIPE goes to the process or to the writer); the pipe non-blocking, read 512 bytes a ms (slow); a
 // non-blocking socket, smallest send buffer, 1000 bytes queued, read as slowly from 20 ms on: takes part.
-enum class Sink { EPipe, EInterrupted, ESlowPipe, ESlowSocket };
+enum class Sink { EPipe, EInterrupted, ESigpipeToProcess, ESigpipeToWriter, ESlowPipe, ESlowSocket };
+
+// Whether thread `tid` sleeps with SIGPIPE blocked: a writer that unblocked it waits in quorlith_printf's
+// write.
+static bool WaitsWithSigpipeBlocked(pid_t tid)
+{
+    const std::string task = "/proc/self/task/" + std::to_string(tid);
+    std::ifstream statFile(task + "/stat"), statusFile(task + "/status");
+    const std::string stat{std::istreambuf_iterator<char>(statFile), {}};
+    std::string line;
+    while (std::getline(statusFile, line) && line.rfind("SigBlk:", 0) != 0)
+        continue;
+    const size_t state = stat.rfind(") ") + 2;  // the name, in parentheses, may hold anything
+    return state < stat.size() && stat[state] == 'S' && line.size() > 7 &&
+        (std::stoull(line.substr(7), nullptr, 16) >> (SIGPIPE - 1) & 1U) != 0;
+}
 
 // Runs `log` with standard error on `sink`: what it wrote, and its result.
 template <typename Log> static Result Capture(Log log, Sink sink = Sink::EPipe)
@@ -35,9 +54,19 @@ template <typename Log> static Result Capture(Log log, Sink sink = Sink::EPipe)
         (!slow || fcntl(fds[1], F_SETFL, O_NONBLOCK) == 0) && dup2(fds[1], 2) == 2);
     close(fds[1]);
     std::string text;
-    std::thread reader([&, writer = pthread_self()] {
+    std::thread reader([&, writer = pthread_self(), tid = gettid()] {
         for (int i = 0; sink == Sink::EInterrupted && i < 40; ++i, usleep(5000))
             pthread_kill(writer, SIGUSR1);
+        if (sink == Sink::ESigpipeToProcess || sink == Sink::ESigpipeToWriter) {
+            sigset_t sigpipe;  // only the writer may take a SIGPIPE sent to the process
+            EXPECT_TRUE(sigemptyset(&sigpipe) == 0 && sigaddset(&sigpipe, SIGPIPE) == 0 &&
+                pthread_sigmask(SIG_BLOCK, &sigpipe, nullptr) == 0);
+            // Bounded: where /proc cannot tell (an emulator), the signal may come early, which proves less.
+            for (int i = 0; i < 2000 && !WaitsWithSigpipeBlocked(tid); ++i)
+                usleep(1000);
+            EXPECT_EQ(
+                sink == Sink::ESigpipeToProcess ? kill(getpid(), SIGPIPE) : pthread_kill(writer, SIGPIPE), 0);
+        }
         usleep(socket ? 20000 : 0);
         char buffer[65536];
         for (ssize_t n; (n = read(fds[0], buffer, slow ? 512 : sizeof buffer)) > 0; usleep(slow ? 1000 : 0))
@@ -158,4 +187,23 @@ TEST(PlatformLog, AReaderThatHasGoneCostsMinusOneAndNoSigpipe)
         sigtimedwait(&sigpipe, nullptr, &now);  // takes the caller's back
         pthread_sigmask(SIG_SETMASK, &callerMask, nullptr);
     }
+}
+
+// A SIGPIPE from elsewhere, sent while the call waits in a write that then succeeds, is the host's: its
+// handler runs once, whether the signal went to the process or to the writing thread.
+TEST(PlatformLog, LeavesASigpipeFromElsewhereToTheHostsHandler)
+{
+    static std::atomic<int> handled{0};
+    struct sigaction action = {}, host = {};
+    action.sa_handler = [](int) { ++handled; };
+    ASSERT_EQ(sigaction(SIGPIPE, &action, &host), 0);
+    for (const Sink sink : {Sink::ESigpipeToProcess, Sink::ESigpipeToWriter}) {
+        handled = 0;
+        const auto [text, result] =
+            Capture([] { return quorlith_printf(1, "E", "M", "still writes", "f", 7); }, sink);
+        EXPECT_EQ(std::make_tuple(text, result, handled.load()),
+            std::make_tuple(std::string("[1 E] M f:7:still writes\n"), 25, 1))
+            << "sink " << static_cast<int>(sink);
+    }
+    sigaction(SIGPIPE, &host, nullptr);
 }
