@@ -170,7 +170,7 @@ bool Replay(const char *path, size_t number, const std::string &rule, const Samp
     if (where.eReason != EWellFormed) {
         std::printf(
             "%s:%zu:%zu: error: %s\n", path, number, where.offset + 1, CExprUtil::ReasonText(where.eReason));
-        ShowWithCaret(rule.data(), rule.size(), where.offset);
+        (void)std::fputs(CaretLines(rule.data(), rule.size(), where.offset).c_str(), stdout);
         return false;
     }
     const CCompiledExpr compiled(list);
