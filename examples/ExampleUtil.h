@@ -3,9 +3,10 @@
 #ifndef QUILLET_EXAMPLES_EXAMPLEUTIL_H
 #define QUILLET_EXAMPLES_EXAMPLEUTIL_H
 
+#include <algorithm>
 #include <charconv>
 #include <cstddef>
-#include <cstdio>
+#include <string>
 #include <system_error>
 
 // Reads all of [first, last) as a decimal T; false if anything is left over
@@ -16,16 +17,14 @@ template <typename T> bool ReadWhole(const char *first, const char *last, T &val
     return first != last && error == std::errc() && end == last;
 }
 
-// Prints the `length` bytes at `text` as one line, every byte that is not
-// printable ASCII as '?', then a line with a caret under byte `offset`.
-inline void ShowWithCaret(const char *text, size_t length, size_t offset)
+// The `length` bytes at `text` as one line, every byte that is not printable
+// ASCII as '?', then a line with a caret under byte `offset`.
+inline std::string CaretLines(const char *text, size_t length, size_t offset)
 {
-    for (size_t i = 0; i < length; ++i)
-        std::putchar(text[i] >= ' ' && text[i] <= '~' ? text[i] : '?');
-    std::putchar('\n');
-    for (size_t i = 0; i < offset; ++i)
-        std::putchar(' ');
-    std::puts("^");
+    std::string lines(text, length);
+    std::replace_if(
+        lines.begin(), lines.end(), [](char byte) { return byte < ' ' || byte > '~'; }, '?');
+    return lines + "\n" + std::string(offset, ' ') + "^\n";
 }
 
 #endif  // QUILLET_EXAMPLES_EXAMPLEUTIL_H

@@ -59,7 +59,7 @@ void PrintErrorLocation(const char *expression)
 {
     const ErrorLocation location = CExprUtil::LocateError(expression);
     std::printf("error at byte %zu: %s\n", location.offset, CExprUtil::ReasonText(location.eReason));
-    ShowWithCaret(expression, std::strlen(expression), location.offset);
+    (void)std::fputs(CaretLines(expression, std::strlen(expression), location.offset).c_str(), stdout);
 }
 
 }  // namespace

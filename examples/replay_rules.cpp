@@ -19,23 +19,36 @@
 // A malformed rule prints `RULES:LINE:COL: error: REASON` (COL the 1-based
 // byte), the rule and a caret under that byte. A rule naming a variable with
 // no column prints `RULES:LINE: error: no column for variable N` for each
-// such variable, ascending. Results and rule errors go to standard output,
-// the library's log records to standard error (each rule's verification,
-// one record for each failed sample). The library reads an expression up to
-// a NUL byte, so a rule holding one is judged here, without records.
+// such variable, ascending. The library reads an expression up to a NUL
+// byte, so a rule holding one is judged here, without records.
+//
+// RULES is read whole, SAMPLES once, front to back (a pipe will do): its
+// header, then every rule is verified and compiled, then the samples are
+// run in blocks of rows, every rule over a block before the next block is
+// read. Memory depends on the rules and the columns, not on the number of
+// samples. Standard error gets the library's log records in that order:
+// each rule's verification, then one record for each failed sample.
+// Standard output, one line or group a rule in rule order (results and rule
+// errors alike), is written once the last sample was read.
 //
 // Exit status 0 when every rule is well formed and has its columns, 1
 // otherwise (after every rule ran), 2 for a usage error, a file that cannot
-// be read or a malformed samples line (`SAMPLES:LINE: error: ...`), said on
-// standard error before any rule runs.
+// be read or a malformed samples line (`SAMPLES:LINE: error: ...`). Those
+// are said on standard error after the records that came before them (none
+// for the header, read before any rule is verified), and standard output
+// stays empty.
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <map>
+#include <memory>
+#include <optional>
 #include <string>
-#include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "CCompiledExpr.h"
@@ -53,13 +66,16 @@ namespace {
 
 constexpr const char *kBlanks = " \t";
 
-// The samples: the header's variables and the values, one row a sample.
-struct Samples {
-    std::map<uint16_t, size_t> columnOf;  // variable number to column
-    size_t columns = 0;
-    size_t rows = 0;
-    std::vector<int32_t> values;  // row-major, `columns` a row
-};
+// A block holds at most this many rows and, unless one row is more, this
+// many values: a few hundred kilobytes whatever the columns.
+constexpr size_t kBlockRows = 4096;
+constexpr size_t kBlockValues = size_t{1} << 16;
+
+int CannotRead(const char *path, int error)
+{
+    (void)std::fprintf(stderr, "replay_rules: cannot read %s: %s\n", path, std::strerror(error));
+    return 2;
+}
 
 // All of file `path` in `text`; false with errno set if it cannot be read.
 bool ReadFile(const char *path, std::string &text)
@@ -89,64 +105,178 @@ std::vector<std::string> Lines(const std::string &text)
     return lines;
 }
 
-// The runs of bytes other than blanks in `line`.
-std::vector<std::string_view> Fields(std::string_view line)
+bool IsBlank(int byte)
 {
-    std::vector<std::string_view> fields;
-    for (size_t start = 0, end = 0; (start = line.find_first_not_of(kBlanks, end)) != std::string::npos;) {
-        end = std::min(line.find_first_of(kBlanks, start), line.size());
-        fields.push_back(line.substr(start, end - start));
+    return byte == ' ' || byte == '\t';
+}
+
+// A samples field taken a byte at a time, in constant space however long it
+// is: whether it is an optional '-' then digits, and its magnitude, which
+// stops growing once past every 32-bit value.
+class CField {
+public:
+    void Add(char byte)
+    {
+        constexpr uint64_t kBeyond = uint64_t{1} << 32;
+        const bool digit = byte >= '0' && byte <= '9';
+        const bool sign = byte == '-' && !started_;
+        if (digit)
+            magnitude_ = std::min(magnitude_ * 10 + static_cast<uint64_t>(byte - '0'), kBeyond);
+        negative_ = negative_ || sign;
+        digits_ = digits_ || digit;
+        wellFormed_ = wellFormed_ && (digit || sign);
+        started_ = true;
     }
-    return fields;
-}
 
-template <typename T> bool ReadField(std::string_view field, T &value)
-{
-    return ReadWhole(field.data(), field.data() + field.size(), value);
-}
-
-bool SamplesError(const char *path, size_t line, const std::string &message)
-{
-    (void)std::fprintf(stderr, "%s:%zu: error: %s\n", path, line, message.c_str());
-    return false;
-}
-
-// Reads `text`, the contents of SAMPLES file `path`, into `samples`; false
-// after saying on standard error which line is malformed.
-bool ReadSamples(const char *path, const std::string &text, Samples &samples)
-{
-    std::vector<std::string> lines = Lines(text);
-    lines.resize(std::max<size_t>(lines.size(), 1));  // an empty file has an empty header
-    const std::vector<std::string_view> header = Fields(lines[0]);
-    if (header.empty())
-        return SamplesError(path, 1, "no variable numbers");
-    for (size_t column = 0; column < header.size(); ++column) {
-        uint16_t number = 0;
-        if (!ReadField(header[column], number))
-            return SamplesError(
-                path, 1, "field " + std::to_string(column + 1) + " is not a variable number from 0 to 65535");
-        if (!samples.columnOf.emplace(number, column).second)
-            return SamplesError(path, 1, "variable " + std::to_string(number) + " has two columns");
+    // False unless the field is a decimal T; an unsigned T takes no '-'.
+    template <typename T> bool Read(T &value) const
+    {
+        if (!wellFormed_ || !digits_ || (negative_ && !std::is_signed_v<T>))
+            return false;
+        const int64_t number =
+            negative_ ? -static_cast<int64_t>(magnitude_) : static_cast<int64_t>(magnitude_);
+        if (number < int64_t{std::numeric_limits<T>::min()} ||
+            number > int64_t{std::numeric_limits<T>::max()})
+            return false;
+        value = static_cast<T>(number);
+        return true;
     }
-    samples.columns = header.size();
-    samples.rows = lines.size() - 1;
-    samples.values.reserve(samples.rows * samples.columns);
-    for (size_t line = 1; line < lines.size(); ++line) {
-        const std::vector<std::string_view> fields = Fields(lines[line]);
-        for (size_t column = 0; column < fields.size(); ++column) {
-            int32_t value = 0;
-            if (!ReadField(fields[column], value))
-                return SamplesError(path, line + 1,
-                    "field " + std::to_string(column + 1) + " is not a 32-bit decimal integer");
-            samples.values.push_back(value);
+
+private:
+    bool started_ = false;
+    bool negative_ = false;
+    bool digits_ = false;
+    bool wellFormed_ = true;
+    uint64_t magnitude_ = 0;
+};
+
+enum ESampleRead { ESample, EEndOfSamples, ESamplesFailed };
+
+// Reads SAMPLES front to back from `file` (a pipe will do), one thread
+// only, keeping one field at a time, and says on standard error once what makes it
+// unusable: a malformed line or a read error. `path` names the file in what
+// it says and must outlive the reader.
+class CSampleReader {
+public:
+    CSampleReader(const char *path, std::FILE *file)
+        : path_(path)
+        , file_(file)
+    {
+    }
+
+    // Reads the header into `columnOf`, variable number to column; false
+    // after saying what is wrong with it.
+    bool ReadHeader(std::map<uint16_t, size_t> &columnOf)
+    {
+        (void)StartLine();
+        line_ = 1;  // an empty file has an empty header
+        const std::string problem = ReadColumns(columnOf);
+        if (problem.empty())
+            return true;
+        Say(problem);
+        return false;
+    }
+
+    // Appends the next sample, `columns` values, to `values`. At the end of
+    // the file or a failure `values` may hold part of a sample.
+    ESampleRead ReadSample(size_t columns, std::vector<int32_t> &values)
+    {
+        const bool started = StartLine();
+        const std::string problem = started ? ReadValues(columns, values) : "";
+        if (problem.empty() && std::ferror(file_) == 0)
+            return started ? ESample : EEndOfSamples;
+        Say(problem);
+        return ESamplesFailed;
+    }
+
+private:
+    int Next()
+    {
+        const int byte = getc_unlocked(file_);  // one thread reads: no lock a byte
+        if (byte == EOF)
+            error_ = errno;  // kept for a read error; ferror tells which
+        return byte;
+    }
+
+    // Moves to the next line; false at the end of the file.
+    bool StartLine()
+    {
+        const int byte = fileOver_ ? EOF : Next();
+        if (byte == EOF) {
+            fileOver_ = true;
+            return false;
         }
-        if (fields.size() != samples.columns)
-            return SamplesError(path, line + 1,
-                "expected " + std::to_string(samples.columns) + " values, got " +
-                    std::to_string(fields.size()));
+        (void)std::ungetc(byte, file_);  // one byte back always succeeds
+        ++line_;
+        lineOver_ = false;
+        return true;
     }
-    return true;
-}
+
+    // Reads the line's next field into `field`; false at the line's end.
+    bool NextField(CField &field)
+    {
+        if (lineOver_ || fileOver_)
+            return false;
+        int byte = Next();
+        while (IsBlank(byte))
+            byte = Next();
+        const bool found = byte != '\n' && byte != EOF;
+        field = CField();
+        for (; !IsBlank(byte) && byte != '\n' && byte != EOF; byte = Next())
+            field.Add(static_cast<char>(byte));
+        lineOver_ = byte == '\n' || byte == EOF;
+        fileOver_ = byte == EOF;
+        return found;
+    }
+
+    // What is wrong with the header's variable numbers, or "" with them read.
+    std::string ReadColumns(std::map<uint16_t, size_t> &columnOf)
+    {
+        CField field;
+        for (size_t column = 0; NextField(field); ++column) {
+            uint16_t number = 0;
+            if (!field.Read(number))
+                return "field " + std::to_string(column + 1) + " is not a variable number from 0 to 65535";
+            if (!columnOf.emplace(number, column).second)
+                return "variable " + std::to_string(number) + " has two columns";
+        }
+        return columnOf.empty() ? "no variable numbers" : "";
+    }
+
+    // What is wrong with the line's values, or "" with them appended.
+    std::string ReadValues(size_t columns, std::vector<int32_t> &values)
+    {
+        CField field;
+        size_t count = 0;
+        for (; NextField(field); ++count) {
+            int32_t value = 0;
+            if (!field.Read(value))
+                return "field " + std::to_string(count + 1) + " is not a 32-bit decimal integer";
+            if (count < columns)
+                values.push_back(value);
+        }
+        if (count != columns)
+            return "expected " + std::to_string(columns) + " values, got " + std::to_string(count);
+        return "";
+    }
+
+    // Says what is wrong with the line, or the read error that may have cut
+    // it short.
+    void Say(const std::string &problem) const
+    {
+        if (std::ferror(file_) != 0)
+            (void)CannotRead(path_, error_);
+        else
+            (void)std::fprintf(stderr, "%s:%" PRIu64 ": error: %s\n", path_, line_, problem.c_str());
+    }
+
+    const char *path_;
+    std::FILE *file_;
+    uint64_t line_ = 0;  // neither it nor a count wraps, however long a pipe runs
+    bool lineOver_ = true;
+    bool fileOver_ = false;
+    int error_ = 0;
+};
 
 // Where `rule` first goes wrong. The library reads an expression up to its
 // first NUL byte; a NUL starts no token, so it is where a rule holding one
@@ -161,45 +291,92 @@ ErrorLocation Verify(const std::string &rule, TokenList &list)
                                                                       : ErrorLocation{EInvalidToken, nul};
 }
 
-// Runs the rule on line `number` of RULES file `path` over `samples` and
-// prints its counts or errors; false if it is malformed or lacks a column.
-bool Replay(const char *path, size_t number, const std::string &rule, const Samples &samples)
-{
-    TokenList list;
-    const ErrorLocation where = Verify(rule, list);
-    if (where.eReason != EWellFormed) {
-        std::printf(
-            "%s:%zu:%zu: error: %s\n", path, number, where.offset + 1, CExprUtil::ReasonText(where.eReason));
-        ShowWithCaret(rule.data(), rule.size(), where.offset);
-        return false;
-    }
-    const CCompiledExpr compiled(list);
-    std::vector<size_t> columns;  // the column of each slot
-    for (const uint16_t variable : compiled.GetVariables()) {
-        const auto found = samples.columnOf.find(variable);
-        if (found != samples.columnOf.end())
-            columns.push_back(found->second);
-        else
-            std::printf("%s:%zu: error: no column for variable %u\n", path, number, unsigned{variable});
-    }
-    if (columns.size() != compiled.GetVariables().size())
-        return false;
+// A rule of RULES: compiled, with the sample column of each slot and its
+// counts so far, or the lines saying why it cannot run.
+struct Rule {
+    std::string prefix;  // "RULES:LINE"
+    std::optional<CCompiledExpr> compiled;
+    std::vector<size_t> columns;
+    std::array<uint64_t, 3> counts{};  // true, false, failed
+    std::string errors;                // when not compiled
+};
 
-    // The samples cut down to the rule's columns, in slot order.
-    const size_t stride = columns.size();
-    std::vector<int32_t> rows(samples.rows * stride);
-    for (size_t row = 0; row < samples.rows; ++row)
-        for (size_t slot = 0; slot < stride; ++slot)
-            rows[row * stride + slot] = samples.values[row * samples.columns + columns[slot]];
-    std::vector<int32_t> results(samples.rows);
-    std::vector<int> statuses(samples.rows);
-    compiled.EvaluateRows(rows.data(), stride, samples.rows, results.data(), statuses.data());
-    std::array<size_t, 3> counts{};  // true, false, failed
-    for (size_t row = 0; row < samples.rows; ++row)
-        ++counts[statuses[row] != 0 ? 2 : results[row] != 0 ? 0 : 1];
-    std::printf("%s:%zu: %zu true, %zu false, %zu failed\n", path, number, counts[0], counts[1], counts[2]);
+// The rule `text` on line `number` of RULES file `path`, verified (its
+// records logged) and compiled against the samples' columns `columnOf`.
+Rule Compile(
+    const char *path, size_t number, const std::string &text, const std::map<uint16_t, size_t> &columnOf)
+{
+    Rule rule;
+    rule.prefix = std::string(path) + ":" + std::to_string(number);
+    TokenList list;
+    const ErrorLocation where = Verify(text, list);
+    if (where.eReason != EWellFormed) {
+        rule.errors = rule.prefix + ":" + std::to_string(where.offset + 1) +
+            ": error: " + CExprUtil::ReasonText(where.eReason) + "\n" +
+            CaretLines(text.data(), text.size(), where.offset);
+        return rule;
+    }
+    CCompiledExpr compiled(list);
+    for (const uint16_t variable : compiled.GetVariables()) {
+        const auto found = columnOf.find(variable);
+        if (found != columnOf.end())
+            rule.columns.push_back(found->second);
+        else
+            rule.errors += rule.prefix + ": error: no column for variable " + std::to_string(variable) + "\n";
+    }
+    if (rule.errors.empty())
+        rule.compiled.emplace(std::move(compiled));
+    return rule;
+}
+
+// Buffers reused from block to block.
+struct Scratch {
+    std::vector<int32_t> rows;
+    std::vector<int32_t> results;
+    std::vector<int> statuses;
+};
+
+// Runs compiled `rule` over the `block` of samples, `columns` values a row,
+// and adds to its counts.
+void Count(Rule &rule, const std::vector<int32_t> &block, size_t columns, Scratch &scratch)
+{
+    const size_t count = block.size() / columns;
+    scratch.rows.clear();  // the block cut down to the rule's columns, in slot order
+    for (size_t start = 0; start < block.size(); start += columns)
+        for (const size_t column : rule.columns)
+            scratch.rows.push_back(block[start + column]);
+    scratch.results.resize(count);
+    scratch.statuses.resize(count);
+    rule.compiled->EvaluateRows(
+        scratch.rows.data(), rule.columns.size(), count, scratch.results.data(), scratch.statuses.data());
+    for (size_t row = 0; row < count; ++row)
+        ++rule.counts[scratch.statuses[row] != 0 ? 2 : scratch.results[row] != 0 ? 0 : 1];
+}
+
+// Runs every compiled rule over the samples after the header, `columns`
+// values each, a block at a time; false after `samples` said what failed.
+bool Replay(CSampleReader &samples, size_t columns, std::vector<Rule> &rules)
+{
+    const size_t blockRows = std::clamp<size_t>(kBlockValues / columns, 1, kBlockRows);
+    std::vector<int32_t> block;
+    Scratch scratch;
+    for (ESampleRead read = ESample; read == ESample;) {
+        block.clear();
+        size_t rows = 0;
+        while (rows < blockRows && (read = samples.ReadSample(columns, block)) == ESample)
+            ++rows;
+        if (read == ESamplesFailed)
+            return false;
+        for (Rule &rule : rules)
+            if (rule.compiled && rows > 0)
+                Count(rule, block, columns, scratch);
+    }
     return true;
 }
+
+struct FileCloser {
+    void operator()(std::FILE *file) const { (void)std::fclose(file); }  // only read from
+};
 
 }  // namespace
 
@@ -209,23 +386,33 @@ int main(int argc, char *argv[])
         (void)std::fputs("usage: replay_rules RULES SAMPLES\n", stderr);
         return 2;
     }
-    std::array<std::string, 2> texts;
-    for (int i = 0; i < 2; ++i)
-        if (!ReadFile(argv[i + 1], texts[i])) {
-            (void)std::fprintf(
-                stderr, "replay_rules: cannot read %s: %s\n", argv[i + 1], std::strerror(errno));
-            return 2;
-        }
-    Samples samples;
-    if (!ReadSamples(argv[2], texts[1], samples))
+    std::string rulesText;
+    if (!ReadFile(argv[1], rulesText))
+        return CannotRead(argv[1], errno);
+    const std::unique_ptr<std::FILE, FileCloser> samplesFile(std::fopen(argv[2], "rb"));
+    if (!samplesFile)
+        return CannotRead(argv[2], errno);
+    CSampleReader samples(argv[2], samplesFile.get());
+    std::map<uint16_t, size_t> columnOf;
+    if (!samples.ReadHeader(columnOf))
+        return 2;
+
+    std::vector<Rule> rules;
+    const std::vector<std::string> lines = Lines(rulesText);
+    for (size_t line = 0; line < lines.size(); ++line)
+        if (lines[line].find_first_not_of(kBlanks) != std::string::npos && lines[line][0] != '#')
+            rules.push_back(Compile(argv[1], line + 1, lines[line], columnOf));
+    if (!Replay(samples, columnOf.size(), rules))
         return 2;
 
     bool clean = true;
-    const std::vector<std::string> lines = Lines(texts[0]);
-    for (size_t line = 0; line < lines.size(); ++line) {
-        const std::string &rule = lines[line];
-        if (rule.find_first_not_of(kBlanks) != std::string::npos && rule[0] != '#')
-            clean = Replay(argv[1], line + 1, rule, samples) && clean;
+    for (const Rule &rule : rules) {
+        if (rule.compiled)
+            std::printf("%s: %" PRIu64 " true, %" PRIu64 " false, %" PRIu64 " failed\n", rule.prefix.c_str(),
+                rule.counts[0], rule.counts[1], rule.counts[2]);
+        else
+            (void)std::fputs(rule.errors.c_str(), stdout);
+        clean = clean && rule.compiled.has_value();
     }
     return clean ? 0 : 1;
 }

@@ -150,8 +150,9 @@ TEST(ChildProcess, StatusesAndTexts)
 
 // replay_rules over the files `rules` and `samples` of each row, written into a new directory that
 // is the child's working directory. Catches lines miscounted or wrongly skipped, columns picked in
-// the wrong order, counts or statuses wrong, a missing column or malformed rule (one with a NUL byte
-// too) not reported or stopping the run, and a malformed samples line accepted.
+// the wrong order, counts or statuses wrong or not added up over blocks of samples, a missing column
+// or malformed rule (one with a NUL byte too) not reported or stopping the run, a malformed samples
+// line accepted, given the wrong line number or leaving output behind.
 TEST(ChildProcess, ReplayRules)
 {
     struct Case {
@@ -160,20 +161,32 @@ TEST(ChildProcess, ReplayRules)
         std::string out, err;
     };
     using namespace std::string_literals;  // a rule with a NUL byte
-    const std::string samples = "3 1 2\n60 85 3\n75 90 7\n0 70 2\n";
+    const std::string samples = "3 1 2\n60 85 3\n75 90 7\n0 70 2\n",
+                      zero = kError + "Invalid expression with denominator 0 \n";
+    std::string many = "1\n-2\n";  // samples of many blocks: -2, then -1, 0 and 1 in turn
+    for (int i = 0; i < 99999; ++i)
+        many += std::to_string(i % 3 - 1) + "\n";
     const std::vector<Case> cases = {
         {"# comment\n{$1} > 80 && {$2} < 5\n\n \t\n({$0001} - {$3}) * 100 / {$3} >= 20\n1 - 2", samples, 0,
             "rules:2: 1 true, 2 false, 0 failed\nrules:5: 2 true, 0 false, 1 failed\n"
             "rules:6: 3 true, 0 false, 0 failed\n",
-            Valid("{$1} > 80 && {$2} < 5") + Valid("({$0001} - {$3}) * 100 / {$3} >= 20") + kError +
-                "Invalid expression with denominator 0 \n" + Valid("1 - 2")},
+            Valid("{$1} > 80 && {$2} < 5") + Valid("({$0001} - {$3}) * 100 / {$3} >= 20") + Valid("1 - 2") +
+                zero},
         {"{$1} > 80 &&\n{$9} + {$0004} + {$1}\n1 +\0 2\n{$2}\n"s, samples, 1,
             "rules:1:13: error: unexpected end\n{$1} > 80 &&\n            ^\n"
             "rules:2: error: no column for variable 4\nrules:2: error: no column for variable 9\n"
             "rules:3:4: error: invalid token\n1 +? 2\n   ^\nrules:4: 3 true, 0 false, 0 failed\n",
             Invalid(kBadSyntax, "{$1} > 80 &&") + Valid("{$9} + {$0004} + {$1}") + Valid("{$2}")},
-        {"1", "1 2\n3 4\n5\n", 2, "", "samples:3: error: expected 2 values, got 1\n"},
-        {"1", "1 2\n3 2147483648\n", 2, "", "samples:2: error: field 2 is not a 32-bit decimal integer\n"},
+        {"1\n{$7}\n1 +", "1 2\n3 4\n5\n", 2, "",
+            Valid("1") + Valid("{$7}") + Invalid(kBadSyntax, "1 +") +
+                "samples:3: error: expected 2 values, got 1\n"},
+        {"1", "1 2\n3 2147483648\n", 2, "",
+            Valid("1") + "samples:2: error: field 2 is not a 32-bit decimal integer\n"},
+        {"{$1} > 0\n8 / ({$1} + 2)", many, 0,
+            "rules:1: 33333 true, 66667 false, 0 failed\nrules:2: 99999 true, 0 false, 1 failed\n",
+            Valid("{$1} > 0") + Valid("8 / ({$1} + 2)") + zero},
+        {"8 / ({$1} + 2)", many + "1 2\n", 2, "",
+            Valid("8 / ({$1} + 2)") + zero + "samples:100002: error: expected 1 values, got 2\n"},
         {"1", "1 0001\n", 2, "", "samples:1: error: variable 1 has two columns\n"},
     };
     const std::filesystem::path home = std::filesystem::current_path();
