@@ -90,10 +90,8 @@ int Usage()
 {
     std::fprintf(
         stderr, "usage: quillet_call_count slots|table|rows RULE CALLS (a multiple of %zu)\n", kSampleCount);
-    std::fprintf(stderr, "rules:");
     for (const Rule &rule : kRules)
-        std::fprintf(stderr, " %s", rule.name);
-    std::fprintf(stderr, "\n");
+        std::fprintf(stderr, "  %-8s %s\n", rule.name, rule.text);
     return 2;
 }
 
