@@ -65,11 +65,12 @@ constexpr int32_t Signed(uint32_t bits)
 // || stop early as in C. Each gives false where the rule fails (a zero
 // denominator), else true with `value` written.
 
+// The bits `(...) & 255 ^ 1 | 4` are never 0, as in the rule.
 inline bool HandWritten99Byte(const Sample &s, int32_t &value)
 {
+    const int bits = (((s[1] % 7 == 0 || s[2] / 4 > 12) & 255) ^ 1) | 4;
     value =
-        (Signed((Bits(s[0]) + 25u) * 3u) >= 400 && ((((s[1] % 7 == 0 || s[2] / 4 > 12) & 255) ^ 1) | 4)) ||
-        Signed(Bits(s[3]) * 16u - Bits(s[2])) != 70;
+        (Signed((Bits(s[0]) + 25u) * 3u) >= 400 && bits != 0) || Signed(Bits(s[3]) * 16u - Bits(s[2])) != 70;
     return true;
 }
 
