@@ -34,7 +34,7 @@ HARDEN_PACKAGES := clang libclang-rt-dev valgrind
 COVERAGE_PACKAGES := gcovr
 FUZZ_SECONDS ?= 30
 
-.PHONY: all deps build run test test-platform-log bench bench-build clean build-armhf test-armhf package format format-check lint
+.PHONY: all deps build run test test-platform-log bench bench-build clean armhf-configure build-armhf test-armhf package format format-check lint
 
 all: build
 
@@ -82,11 +82,14 @@ lint: deps-harden
 	$(call tidy,build-fuzz,/fuzz/[^/]*$$)
 
 # Cross-builds for 32-bit ARM and runs every test under qemu-arm.
-build-armhf:
+build-armhf: armhf-configure
+	cmake --build --preset armhf -j $(JOBS)
+
+# The cross compiler, qemu-arm and the sysroot, then build-armhf configured.
+armhf-configure:
 	@scripts/ensure-packages.sh $(ARMHF_PACKAGES)
 	scripts/fetch-armhf-sysroot.sh $(ARMHF_SYSROOT)
 	cmake --preset armhf
-	cmake --build --preset armhf -j $(JOBS)
 
 test-armhf: build-armhf
 	@file $(ARMHF_BUILD_DIR)/bin/* $(ARMHF_BUILD_DIR)/lib/*.so | tee $(ARMHF_BUILD_DIR)/file.txt
@@ -130,10 +133,14 @@ package: deps
 	       "$$(grep -c '^W:' $(PACKAGE_DIR)/lintian.txt) warnings"; \
 	done; exit $$failed
 
-# Benchmarks (never part of `make test`): the pipeline, then start-up.
-bench: bench-build
+# Benchmarks (never part of `make test`): the pipeline, start-up, then the
+# instructions an evaluation costs here and on 32-bit ARM (of the armhf
+# build, only the counting program is built).
+bench: bench-build armhf-configure
 	$(BENCH_DIR)/bin/quillet_bench
 	bench/startup.sh $(BENCH_DIR)
+	cmake --build --preset armhf -j $(JOBS) --target quillet_call_count
+	bench/count-instructions.sh $(BENCH_DIR) $(ARMHF_BUILD_DIR)
 
 bench-build: deps
 	@scripts/ensure-packages.sh $(BENCH_PACKAGES)

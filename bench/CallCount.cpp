@@ -1,0 +1,119 @@
+// quillet_call_count MODE RULE CALLS: compiles RULE (a name in kRules) once,
+// then makes CALLS evaluations of it, whole passes over the samples (CALLS a
+// multiple of their count), and prints a checksum of every result and
+// status. Nothing else runs in the loop, so the difference in instructions
+// between two call counts, over the difference in calls, is the cost of one
+// evaluation (bench/count-instructions.sh). MODE is how a host calls:
+//
+//   slots  Evaluate(values, count, result) on the sample's row of slots, read in place
+//   table  the sample's four values written into one reused table, then Evaluate(table, result)
+//   rows   one EvaluateRows over all the samples' rows a pass: CALLS counts
+//          rows; the checksum is the last pass's
+//
+// Records go to a silent quorlith_printf (SilentLog.cpp).
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "Samples.h"
+
+namespace {
+
+using namespace quillet_bench;
+
+// What the loop keeps alive: the sum of the results and the failures.
+struct Checksum {
+    uint32_t sum = 0;
+    size_t failed = 0;
+    void Add(int status, int32_t value)
+    {
+        sum += Bits(value);
+        failed += status != 0;
+    }
+};
+
+Checksum BySlots(const CCompiledExpr &compiled, size_t passes)
+{
+    const size_t stride = compiled.GetVariables().size();
+    const std::vector<int32_t> rows = SlotRows(compiled);
+    const int32_t *const end = rows.data() + rows.size();
+    Checksum checksum;
+    int32_t value = 0;
+    for (size_t pass = 0; pass < passes; ++pass)
+        for (const int32_t *row = rows.data(); row != end; row += stride) {
+            const int status = compiled.Evaluate(row, stride, value);
+            checksum.Add(status, value);
+        }
+    return checksum;
+}
+
+Checksum ByTable(const CCompiledExpr &compiled, size_t passes)
+{
+    SampleTable table;
+    Checksum checksum;
+    int32_t value = 0;
+    for (size_t pass = 0; pass < passes; ++pass)
+        for (const Sample &s : kSamples) {
+            const int status = compiled.Evaluate(table.Write(s), value);
+            checksum.Add(status, value);
+        }
+    return checksum;
+}
+
+// The results of the last pass are summed after the loop: each pass writes
+// them through the library, which the compiler cannot drop.
+Checksum ByRows(const CCompiledExpr &compiled, size_t passes)
+{
+    const size_t stride = compiled.GetVariables().size();
+    const std::vector<int32_t> rows = SlotRows(compiled);
+    std::vector<int32_t> results(kSampleCount);
+    std::vector<int> statuses(kSampleCount);
+    for (size_t pass = 0; pass < passes; ++pass)
+        compiled.EvaluateRows(rows.data(), stride, kSampleCount, results.data(), statuses.data());
+    Checksum checksum;
+    for (size_t r = 0; r < kSampleCount; ++r)
+        checksum.Add(statuses[r], results[r]);
+    return checksum;
+}
+
+const Rule *FindRule(const char *name)
+{
+    for (const Rule &rule : kRules)
+        if (std::strcmp(rule.name, name) == 0)
+            return &rule;
+    return nullptr;
+}
+
+int Usage()
+{
+    std::fprintf(
+        stderr, "usage: quillet_call_count slots|table|rows RULE CALLS (a multiple of %zu)\n", kSampleCount);
+    for (const Rule &rule : kRules)
+        std::fprintf(stderr, "  %-8s %s\n", rule.name, rule.text);
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc != 4)
+        return Usage();
+    const std::string mode = argv[1];
+    const Rule *rule = FindRule(argv[2]);
+    char *end = nullptr;
+    const size_t calls = std::strtoul(argv[3], &end, 10);
+    if (rule == nullptr || *end != '\0' || calls % kSampleCount != 0 ||
+        (mode != "slots" && mode != "table" && mode != "rows"))
+        return Usage();
+    const CCompiledExpr compiled = Compiled(rule->text);
+    const size_t passes = calls / kSampleCount;
+    const Checksum checksum = mode == "rows" ? ByRows(compiled, passes)
+        : mode == "table"                    ? ByTable(compiled, passes)
+                                             : BySlots(compiled, passes);
+    std::printf("%s %s, %zu calls: sum %u, %zu failed\n", argv[1], rule->name, calls,
+        static_cast<unsigned>(checksum.sum), checksum.failed);
+    return 0;
+}
