@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <string>
 
 #include "CExprUtil.h"
 
@@ -43,6 +44,13 @@ inline int32_t ReadInt32(const char *text)
         magnitude = magnitude * 10U + digit;
     }
     return negative ? static_cast<int32_t>(0U - magnitude) : static_cast<int32_t>(magnitude);
+}
+
+// The variable a token's text names: the low 16 bits of its saturated value,
+// so 65536 is variable 0 and every number from 2147483647 up is 65535.
+inline uint16_t VariableNumber(const std::string &text)
+{
+    return static_cast<uint16_t>(ReadInt32(text.c_str()));
 }
 
 // One binary operator, told apart by code and, within a code, by text.
@@ -159,44 +167,45 @@ constexpr uint32_t Magnitude(int32_t value)
     return value < 0 ? 0U - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
 }
 
-// What DivideByConstant divides by `magnitude` (2 or more) with: for 2^k the
-// shift k (below 32), else the multiplier ceil(2^64 / magnitude) (2^33 or
-// more), exact for every 32-bit dividend.
-constexpr uint64_t DivisionMultiplier(uint32_t magnitude)
+// How DivideByConstant divides by a magnitude of 2 or more: for 2^k a shift
+// by k (multiplier 0); else the high half of a 32-bit product, then a shift.
+struct DivisionMagic {
+    uint32_t multiplier;
+    uint32_t shift;
+};
+
+// With l = floor(log2 magnitude) and m = ceil(2^(32+l) / magnitude), which is
+// below 2^32 when magnitude is not a power of two, floor(n * m / 2^(32+l)) is
+// floor(n / magnitude) for every n up to 2^31: m * magnitude - 2^(32+l) is
+// below magnitude <= 2^(l+1), so n times it stays below 2^(32+l).
+constexpr DivisionMagic MagicFor(uint32_t magnitude)
 {
-    if ((magnitude & (magnitude - 1)) == 0) {
-        uint64_t shift = 0;
-        while ((magnitude >>= 1) != 0)
-            ++shift;
-        return shift;
-    }
-    return UINT64_MAX / magnitude + 1;
+    uint32_t log = 0;
+    for (uint32_t rest = magnitude; rest > 1; rest >>= 1)
+        ++log;
+    if ((magnitude & (magnitude - 1)) == 0)
+        return {0, log};
+    constexpr unsigned kBits = 32;
+    return {static_cast<uint32_t>((uint64_t{1} << (kBits + log)) / magnitude + 1), log};
 }
 
 // The quotient that Apply gives for left / divisor, where |divisor| is 2 or
-// more and `multiplier` is DivisionMultiplier(|divisor|): a shift or a
-// multiplication instead of a hardware division, the dearest step of an
-// evaluation.
-inline int32_t DivideByConstant(int32_t left, int32_t divisor, uint64_t multiplier)
+// more and `magic` is MagicFor(|divisor|): a shift or a multiplication
+// instead of a hardware division, the dearest step of an evaluation.
+inline int32_t DivideByConstant(int32_t left, int32_t divisor, DivisionMagic magic)
 {
     constexpr unsigned kBits = 32;
     const uint32_t magnitude = Magnitude(left);
-    uint32_t quotient = 0;
-    if (multiplier < kBits) {
-        quotient = magnitude >> multiplier;
-    } else {
-        // The high 64 bits of multiplier * magnitude, from 32-bit halves.
-        const uint64_t low = (multiplier & 0xFFFFFFFFU) * magnitude;
-        const uint64_t high = (multiplier >> kBits) * magnitude;
-        quotient = static_cast<uint32_t>((high + (low >> kBits)) >> kBits);
-    }
+    const uint32_t quotient = magic.multiplier == 0
+        ? magnitude >> magic.shift
+        : static_cast<uint32_t>((uint64_t{magnitude} * magic.multiplier) >> kBits) >> magic.shift;
     return (left < 0) != (divisor < 0) ? Wrap(0U - quotient) : Wrap(quotient);
 }
 
 // The remainder that Apply gives for left % divisor, as DivideByConstant.
-inline int32_t RemainderByConstant(int32_t left, int32_t divisor, uint64_t multiplier)
+inline int32_t RemainderByConstant(int32_t left, int32_t divisor, DivisionMagic magic)
 {
-    const int32_t quotient = DivideByConstant(left, divisor, multiplier);
+    const int32_t quotient = DivideByConstant(left, divisor, magic);
     return Wrap(
         static_cast<uint32_t>(left) - static_cast<uint32_t>(quotient) * static_cast<uint32_t>(divisor));
 }

@@ -2,215 +2,200 @@
 
 #include <algorithm>
 
+#include "CompiledNodes.h"
 #include "Evaluation.h"
 #include "FailureRecord.h"
 
 namespace fernvault::alarm_manager {
 
 namespace {
-enum Opcode : uint8_t { EPushValue, EPushVariable, EFirstOperator };
-
-using evaluation::EDivideConstant;
-using evaluation::EEnd;
-using evaluation::EJoin;
-using evaluation::ERemainderConstant;
-using evaluation::ESkipIfDecided;
+using compiled::Kind;
+using compiled::Node;
 using evaluation::Failure;
+using evaluation::PostfixEntry;
 using evaluation::RecordFailure;
 
-// EvaluateRows runs this many rows side by side, each step decoded once for
-// all of them. Programs with more registers than kMaxBlockRegisters run row
-// by row instead, so that a block's registers stay small.
-constexpr size_t kBlockRows = 64;
-constexpr size_t kMaxBlockRegisters = 256;
+// Computing a node calls its operand nodes, so a tree higher than this runs
+// on the stack engine instead: the call stack stays small at any depth.
+constexpr uint32_t kMaxHeight = 100;
+
+// A value while the tree is built: what it is, how high its tree is, and
+// whether computing it may divide by zero.
+struct Pending {
+    Kind kind;
+    int32_t constant;  // an EConstant's
+    uint32_t index;    // an ESlot's slot, an ENode's node
+    uint32_t height;
+    bool canFail;
+};
+
+Pending Constant(int32_t value)
+{
+    return {Kind::EConstant, value, 0, 0, false};
+}
+
+bool Divides(BinaryOp op)
+{
+    return op == BinaryOp::EDiv || op == BinaryOp::EMod;
+}
+
+// The node for left op right, appended to `nodes`, which has room for it.
+Pending AddNode(BinaryOp op, const Pending &left, const Pending &right, std::vector<Node> &nodes)
+{
+    Node node{};
+    Kind rightKind = right.kind;
+    if (Divides(op) && right.kind == Kind::EConstant && Magnitude(right.constant) >= 2) {
+        rightKind = Kind::EDivisor;
+        node.divisor = MagicFor(Magnitude(right.constant));
+    }
+    const std::array<const Pending *, 2> sides = {&left, &right};
+    for (size_t side = 0; side < 2; ++side) {
+        node.slots[side] = sides[side]->index;
+        node.constants[side] = sides[side]->constant;
+        node.nodes[side] = sides[side]->kind == Kind::ENode ? &nodes[sides[side]->index] : nullptr;
+    }
+    compiled::Specialise(node, op, left.kind, rightKind);
+    nodes.push_back(node);
+    const bool zeroPossible = !(right.kind == Kind::EConstant && right.constant != 0);
+    return {Kind::ENode, 0, static_cast<uint32_t>(nodes.size() - 1), 1 + std::max(left.height, right.height),
+        left.canFail || right.canFail || (Divides(op) && zeroPossible)};
+}
+
+// left op right: a constant where constants decide it, keeping a division
+// by zero that may run as a node; else a node.
+Pending Join(BinaryOp op, const Pending &left, const Pending &right, std::vector<Node> &nodes)
+{
+    if (left.kind == Kind::EConstant) {
+        if (!NeedsRightOperand(op, left.constant))
+            return Constant(ShortCircuitValue(op));
+        int32_t value = 0;
+        if (right.kind == Kind::EConstant && Apply(op, left.constant, right.constant, value))
+            return Constant(value);
+    }
+    return AddNode(op, left, right, nodes);
+}
 
 }  // namespace
 
 CCompiledExpr::CCompiledExpr(const TokenList &postfix)
 {
-    // The low 16 bits of the saturated value name a variable, as in substitution.
-    const auto numberOf = [](const ExprToken &token) {
-        return static_cast<uint16_t>(ReadInt32(token.strToken.c_str()));
-    };
     for (const ExprToken &token : postfix)
         if (token.eTokenCode == EVariable)
-            variables_.push_back(numberOf(token));
+            variables_.push_back(VariableNumber(token.strToken));
     std::sort(variables_.begin(), variables_.end());
     variables_.erase(std::unique(variables_.begin(), variables_.end()), variables_.end());
     slotTexts_.resize(variables_.size());
     std::vector<bool> named(variables_.size(), false);
 
-    program_.reserve(postfix.size());
+    std::vector<PostfixEntry> entries;
+    entries.reserve(postfix.size());
     for (const ExprToken &token : postfix) {
         if (IsBinaryOperator(token.eTokenCode)) {
-            const BinaryOp op = OperatorOf(token);
-            program_.push_back(
-                Instruction{static_cast<uint8_t>(EFirstOperator + static_cast<uint8_t>(op)), 0});
+            entries.push_back(PostfixEntry{0, OperatorOf(token), true, false});
         } else if (token.eTokenCode != EVariable) {
-            program_.push_back(Instruction{EPushValue, ReadInt32(token.strToken.c_str())});
+            entries.push_back(PostfixEntry{ReadInt32(token.strToken.c_str()), BinaryOp::EMul, false, false});
         } else {
             const auto slot = static_cast<uint32_t>(
-                std::lower_bound(variables_.begin(), variables_.end(), numberOf(token)) - variables_.begin());
+                std::lower_bound(variables_.begin(), variables_.end(), VariableNumber(token.strToken)) -
+                variables_.begin());
             if (!named[slot]) {
                 named[slot] = true;
                 slotsInListOrder_.push_back(slot);
                 slotTexts_[slot] = token.strToken;
             }
-            program_.push_back(Instruction{EPushVariable, static_cast<int32_t>(slot)});
+            entries.push_back(PostfixEntry{static_cast<int32_t>(slot), BinaryOp::EMul, false, true});
         }
     }
-    CompileSteps();
+    if (!CompileTree(entries)) {
+        nodes_.clear();
+        nodes_.shrink_to_fit();
+        entries_ = std::move(entries);
+    }
 }
 
-// Whether the program is one expression tree: every operator finds two
-// values and one value is left. Marks where the right operand of an && or ||
-// that is more than an operand starts (skipBefore: 1 + the operator) and the
-// operator that closes it (joins), and the stack depth reached.
-bool CCompiledExpr::MarkSkips(std::vector<uint8_t> &skipBefore, std::vector<bool> &joins, size_t &depth) const
+CCompiledExpr::CCompiledExpr(CCompiledExpr &&other) noexcept = default;
+CCompiledExpr &CCompiledExpr::operator=(CCompiledExpr &&other) noexcept = default;
+CCompiledExpr::~CCompiledExpr() = default;
+
+// Builds the tree of a well-formed list no higher than kMaxHeight; false
+// for any other list.
+bool CCompiledExpr::CompileTree(const std::vector<PostfixEntry> &entries)
 {
-    std::vector<size_t> starts;  // where each pending value's instructions start
-    for (size_t i = 0; i < program_.size(); ++i) {
-        if (program_[i].opcode < EFirstOperator) {
-            starts.push_back(i);
-            depth = std::max(depth, starts.size());
+    nodes_.reserve(entries.size() + 1);  // nodes point at one another: no reallocation
+    std::vector<Pending> stack;
+    for (const PostfixEntry &entry : entries) {
+        if (!entry.isOperator) {
+            stack.push_back(entry.isVariable
+                    ? Pending{Kind::ESlot, 0, static_cast<uint32_t>(entry.value), 0, false}
+                    : Constant(entry.value));
             continue;
         }
-        if (starts.size() < 2)
+        if (stack.size() < 2)
             return false;
-        const size_t rightStart = starts.back();
-        starts.pop_back();
-        const auto op = static_cast<BinaryOp>(program_[i].opcode - EFirstOperator);
-        if (rightStart != i - 1 && MayShortCircuit(op)) {
-            skipBefore[rightStart] = static_cast<uint8_t>(1 + static_cast<uint8_t>(op));
-            joins[i] = true;
-        }
+        const Pending right = stack.back();
+        stack.pop_back();
+        stack.back() = Join(entry.op, stack.back(), right, nodes_);
+        if (stack.back().height > kMaxHeight)
+            return false;
     }
-    return starts.size() == 1;
+    if (stack.size() != 1)
+        return false;
+    // A root that is no node becomes one: x | 0 is x.
+    const Pending root = stack.back().kind == Kind::ENode
+        ? stack.back()
+        : AddNode(BinaryOp::EBitOr, stack.back(), Constant(0), nodes_);
+    root_ = &nodes_[root.index];
+    canFail_ = root.canFail;
+    return true;
 }
 
-// Fills steps_ when the program is one expression tree. Each depth of the
-// postfix stack gets a temporary register; an operand takes no step, its
-// register (slot or constant) standing in for it until an operator reads it.
-void CCompiledExpr::CompileSteps()
-{
-    const size_t count = program_.size();
-    std::vector<uint8_t> skipBefore(count, 0);
-    std::vector<bool> joins(count, false);
-    size_t depth = 0;
-    const auto constants = static_cast<size_t>(std::count_if(program_.begin(), program_.end(),
-        [](const Instruction &instruction) { return instruction.opcode == EPushValue; }));
-    if (!MarkSkips(skipBefore, joins, depth) || variables_.size() + constants + depth > UINT32_MAX)
-        return;
-    const auto firstTemporary = static_cast<uint32_t>(variables_.size() + constants);
-    registerCount_ = firstTemporary + depth;
-    std::vector<uint32_t> registers;  // the register of each pending value
-    std::vector<size_t> openSkips;    // skips whose join is not reached yet
-    for (size_t i = 0; i < count; ++i) {
-        const Instruction instruction = program_[i];
-        const auto top = static_cast<uint32_t>(firstTemporary + registers.size() - 1);
-        if (skipBefore[i] != 0) {
-            openSkips.push_back(steps_.size());
-            steps_.push_back(Step{ESkipIfDecided, static_cast<uint8_t>(skipBefore[i] - 1), top,
-                registers.back(), registers.back(), 0});
-            skipLevels_ = std::max(skipLevels_, openSkips.size());
-        }
-        if (instruction.opcode == EPushVariable) {
-            registers.push_back(static_cast<uint32_t>(instruction.operand));
-        } else if (instruction.opcode == EPushValue) {
-            registers.push_back(static_cast<uint32_t>(variables_.size() + constants_.size()));
-            constants_.push_back(instruction.operand);
-        } else {
-            const uint32_t right = registers.back();
-            registers.pop_back();
-            EmitOperator(
-                static_cast<uint8_t>(instruction.opcode - EFirstOperator), top - 1, registers.back(), right);
-            registers.back() = top - 1;
-            if (joins[i]) {
-                steps_.back().code = EJoin;
-                steps_[openSkips.back()].aux = static_cast<uint32_t>(steps_.size() - 1 - openSkips.back());
-                openSkips.pop_back();
-            }
-        }
-    }
-    steps_.push_back(Step{EEnd, 0, registers.back(), registers.back(), registers.back(), 0});
-}
-
-// dst = left op right; a division by a constant of magnitude 2 or more
-// multiplies instead.
-void CCompiledExpr::EmitOperator(uint8_t code, uint32_t dst, uint32_t left, uint32_t right)
-{
-    const auto op = static_cast<BinaryOp>(code);
-    const bool isConstant = right >= variables_.size() && right < variables_.size() + constants_.size();
-    const int32_t divisor = isConstant ? constants_[right - variables_.size()] : 0;
-    if ((op != BinaryOp::EDiv && op != BinaryOp::EMod) || Magnitude(divisor) < 2) {
-        steps_.push_back(Step{code, code, dst, left, right, 0});
-        return;
-    }
-    const uint8_t divide = op == BinaryOp::EDiv ? EDivideConstant : ERemainderConstant;
-    steps_.push_back(Step{divide, 0, dst, left, right, static_cast<uint32_t>(multipliers_.size())});
-    multipliers_.push_back(DivisionMultiplier(Magnitude(divisor)));
-}
-
-// Evaluates the program with the slots' values that fill(slots) writes into
-// the first registers; fill returns 0, or the status of the variable it
-// could not find, which ends the evaluation.
-template <typename Fill> int CCompiledExpr::EvaluateFilled(Fill fill, int32_t &result) const
+// The evaluation with the slots' values in `slots`.
+int CCompiledExpr::EvaluateSlots(const int32_t *slots, int32_t &result) const
 {
     result = 0;
-    if (program_.empty())
+    if (root_ == nullptr)
+        return RunOnStack(slots, result);
+    bool failed = false;
+    const int32_t value = root_->row(*root_, slots, failed);
+    if (failed)
+        return RecordFailure(Failure::EDenominator);
+    result = value;
+    return 0;
+}
+
+int CCompiledExpr::RunOnStack(const int32_t *slots, int32_t &result) const
+{
+    if (entries_.empty())
         return RecordFailure(Failure::EEmptyList);
-    evaluation::LocalValues<int32_t> local;
-    const evaluation::CValueBuffer<int32_t> registers(local, std::max(registerCount_, variables_.size()));
-    int32_t *slots = registers.Data();
-    const int filled = fill(slots);
-    if (filled != 0)
-        return filled;
-    if (steps_.empty())
-        return RecordFailure(evaluation::RunEntries(
-            program_.size(),
-            [this, slots](size_t i) {
-                const Instruction instruction = program_[i];
-                if (instruction.opcode >= EFirstOperator)
-                    return evaluation::PostfixEntry{
-                        0, static_cast<BinaryOp>(instruction.opcode - EFirstOperator), true};
-                return evaluation::PostfixEntry{
-                    instruction.opcode == EPushValue ? instruction.operand : slots[instruction.operand],
-                    BinaryOp::EMul, false};
-            },
-            result));
-    std::copy(constants_.begin(), constants_.end(), slots + variables_.size());
-    return RecordFailure(evaluation::RunSteps(steps_.data(), multipliers_.data(), slots, result));
+    return RecordFailure(
+        evaluation::RunWithStack(evaluation::CEntryProgram(entries_.data(), entries_.size(), slots), result));
 }
 
 int CCompiledExpr::Evaluate(const VariableTable &table, int32_t &result) const
 {
-    return EvaluateFilled(
-        [this, &table](int32_t *slots) {
-            // Both are ascending: the entry after one slot's is often the next slot's.
-            auto entry = table.begin();
-            for (size_t slot = 0; slot < variables_.size(); ++slot) {
-                if (entry == table.end() || entry->first != variables_[slot])
-                    entry = table.find(variables_[slot]);
-                if (entry == table.end())
-                    return MissingVariable(0, &table);
-                slots[slot] = entry->second;
-                ++entry;
-            }
-            return 0;
-        },
-        result);
+    result = 0;
+    evaluation::LocalValues<int32_t> local;
+    const evaluation::CValueBuffer<int32_t> slots(local, variables_.size());
+    // Both are ascending: the entry after one slot's is often the next slot's.
+    auto entry = table.begin();
+    for (size_t slot = 0; slot < variables_.size(); ++slot) {
+        if (entry == table.end() || entry->first != variables_[slot])
+            entry = table.find(variables_[slot]);
+        if (entry == table.end())
+            return MissingVariable(0, &table);
+        slots.Data()[slot] = entry->second;
+        ++entry;
+    }
+    return EvaluateSlots(slots.Data(), result);
 }
 
 int CCompiledExpr::Evaluate(const int32_t *values, size_t count, int32_t &result) const
 {
-    return EvaluateFilled(
-        [this, values, count](int32_t *slots) {
-            if (count < variables_.size())
-                return MissingVariable(count, nullptr);
-            std::copy(values, values + variables_.size(), slots);
-            return 0;
-        },
-        result);
+    if (count < variables_.size()) {
+        result = 0;
+        return MissingVariable(count, nullptr);
+    }
+    return EvaluateSlots(values, result);
 }
 
 // The record of the first variable in list order that the slots (the first
@@ -226,47 +211,37 @@ int CCompiledExpr::MissingVariable(size_t count, const VariableTable *table) con
 int CCompiledExpr::EvaluateRows(
     const int32_t *rows, size_t stride, size_t count, int32_t *results, int *statuses) const
 {
-    size_t row = 0;
-    if (!steps_.empty() && stride >= variables_.size() && registerCount_ <= kMaxBlockRegisters)
-        row = EvaluateBlocks(rows, stride, count, results, statuses);
-    for (; row < count; ++row)
+    if (root_ != nullptr && !canFail_ && stride >= variables_.size()) {
+        EvaluateColumns(rows, stride, count, results);
+        std::fill_n(statuses, count, 0);
+        return 0;
+    }
+    int status = 0;
+    for (size_t row = 0; row < count; ++row) {
         statuses[row] = Evaluate(stride != 0 ? rows + row * stride : rows, stride, results[row]);
-    const int *failed = std::find_if(statuses, statuses + count, [](int status) { return status != 0; });
-    return failed == statuses + count ? 0 : *failed;
+        status = status != 0 ? status : statuses[row];
+    }
+    return status;
 }
 
-// Evaluates the whole blocks of kBlockRows rows at the start of `rows` and
-// returns how many rows that was.
-size_t CCompiledExpr::EvaluateBlocks(
-    const int32_t *rows, size_t stride, size_t count, int32_t *results, int *statuses) const
+// The rows of a tree that cannot fail, compiled kLanes at a time: each
+// node's column from its operands' columns, in postfix order.
+void CCompiledExpr::EvaluateColumns(const int32_t *rows, size_t stride, size_t count, int32_t *results) const
 {
-    const size_t slots = variables_.size();
-    std::vector<int32_t> registers(registerCount_ * kBlockRows);
-    std::vector<uint8_t> masks(skipLevels_ * kBlockRows);
-    for (size_t constant = 0; constant < constants_.size(); ++constant)
-        std::fill_n(registers.begin() + static_cast<std::ptrdiff_t>((slots + constant) * kBlockRows),
-            kBlockRows, constants_[constant]);
-    size_t done = 0;
-    for (; count - done >= kBlockRows; done += kBlockRows) {
-        for (size_t slot = 0; slot < slots; ++slot)
-            for (size_t r = 0; r < kBlockRows; ++r)
-                registers[slot * kBlockRows + r] = rows[(done + r) * stride + slot];
-        evaluation::Lanes<kBlockRows> lanes{registers.data(), masks.data(), {}, {}};
-        lanes.active.fill(1);
-        const int32_t *values =
-            lanes.Register(evaluation::RunBlock(steps_.data(), multipliers_.data(), lanes));
-        if (std::none_of(
-                lanes.failed.begin(), lanes.failed.end(), [](uint8_t failed) { return failed != 0; })) {
-            std::copy_n(values, kBlockRows, results + done);
-            std::fill_n(statuses + done, kBlockRows, 0);
-            continue;
-        }
-        for (size_t r = 0; r < kBlockRows; ++r) {
-            results[done + r] = lanes.failed[r] != 0 ? 0 : values[r];
-            statuses[done + r] = lanes.failed[r] != 0 ? RecordFailure(Failure::EDenominator) : 0;
-        }
+    using compiled::kLanes;
+    compiled::Block block{
+        std::vector<compiled::Column>(variables_.size() + nodes_.size()), nodes_.data(), variables_.size()};
+    const compiled::Column &values =
+        block.columns[variables_.size() + static_cast<size_t>(root_ - nodes_.data())];
+    for (size_t done = 0; done < count; done += kLanes) {
+        const size_t lanes = std::min(kLanes, count - done);
+        for (size_t slot = 0; slot < variables_.size(); ++slot)
+            for (size_t lane = 0; lane < lanes; ++lane)
+                block.columns[slot][lane] = rows[(done + lane) * stride + slot];
+        for (const Node &node : nodes_)
+            node.column(node, block);
+        std::copy_n(values.begin(), lanes, results + done);
     }
-    return done;
 }
 
 }  // namespace fernvault::alarm_manager

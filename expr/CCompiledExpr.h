@@ -24,6 +24,13 @@
 
 namespace fernvault::alarm_manager {
 
+namespace compiled {
+struct Node;
+}
+namespace evaluation {
+struct PostfixEntry;
+}
+
 class CCompiledExpr {
 public:
     // Compiles `postfix`, a list in the form ConvertToPostfix leaves; any
@@ -53,46 +60,35 @@ public:
     // its status in statuses[r]; the records come in row order. Returns 0
     // when every row succeeds, else 20014. `rows` may be null when count or
     // stride is 0; `results` and `statuses` hold `count` elements each and
-    // may be null when count is 0.
+    // may be null when count is 0. Blocks of rows are computed a column at a
+    // time; a list that divides by a variable or by a constant 0, that is not
+    // well formed, or that is nested very deep runs row by row, as does a
+    // stride shorter than GetVariables().size().
     int EvaluateRows(const int32_t *rows, size_t stride, size_t count, int32_t *results, int *statuses) const;
 
+    CCompiledExpr(CCompiledExpr &&other) noexcept;
+    CCompiledExpr &operator=(CCompiledExpr &&other) noexcept;
+    CCompiledExpr(const CCompiledExpr &) = delete;  // the nodes point at one another
+    CCompiledExpr &operator=(const CCompiledExpr &) = delete;
+    ~CCompiledExpr();
+
 private:
-    // One step of the program for any list: push a value or a slot's value,
-    // or apply an operator.
-    struct Instruction {
-        uint8_t opcode;   // push value, push variable, or the first operator + BinaryOp
-        int32_t operand;  // the value, or the variable's slot
-    };
-    // One step of a well-formed list, as evaluation::RunSteps reads it:
-    // registers dst, a and b.
-    struct Step {
-        uint8_t code;  // an evaluation::StepCode, or a BinaryOp to apply
-        uint8_t op;    // the && or || of a skip or a join
-        uint32_t dst;
-        uint32_t a;
-        uint32_t b;
-        uint32_t aux;  // steps a skip skips; a division's multiplier
-    };
-    bool MarkSkips(std::vector<uint8_t> &skipBefore, std::vector<bool> &joins, size_t &depth) const;
-    void CompileSteps();
-    void EmitOperator(uint8_t code, uint32_t dst, uint32_t left, uint32_t right);  // code: a BinaryOp
-    template <typename Fill> int EvaluateFilled(Fill fill, int32_t &result) const;
+    bool CompileTree(const std::vector<evaluation::PostfixEntry> &entries);
+    int EvaluateSlots(const int32_t *slots, int32_t &result) const;
+    int RunOnStack(const int32_t *slots, int32_t &result) const;
     int MissingVariable(size_t count, const VariableTable *table) const;
-    size_t EvaluateBlocks(
-        const int32_t *rows, size_t stride, size_t count, int32_t *results, int *statuses) const;
+    void EvaluateColumns(const int32_t *rows, size_t stride, size_t count, int32_t *results) const;
 
     std::vector<uint16_t> variables_;         // ascending; the slot is the index
     std::vector<std::string> slotTexts_;      // the text of the first token naming each slot
     std::vector<uint32_t> slotsInListOrder_;  // slots in the order the list first names them
-    std::vector<Instruction> program_;        // one instruction a token
-    // The steps of a well-formed list (empty otherwise), what they read,
-    // and how many registers they use: the slots, the constants (their
-    // initial values), and the temporaries.
-    std::vector<Step> steps_;
-    std::vector<int32_t> constants_;
-    std::vector<uint64_t> multipliers_;
-    size_t registerCount_ = 0;
-    size_t skipLevels_ = 0;  // how deep skips nest
+    // A well-formed list is a tree of nodes in postfix order, the root last
+    // but for operands that constants decided; any other list keeps its
+    // entries, a variable's value its slot, for the stack engine.
+    std::vector<compiled::Node> nodes_;
+    const compiled::Node *root_ = nullptr;
+    bool canFail_ = false;  // whether a node the root needs may divide by zero
+    std::vector<evaluation::PostfixEntry> entries_;
 };
 
 }  // namespace fernvault::alarm_manager

@@ -339,9 +339,7 @@ int CExprUtil::SubstituteVariables(TokenList &list, const VariableTable &table)
     for (ExprToken &token : list) {
         if (token.eTokenCode != EVariable)
             continue;
-        // The low 16 bits of the saturated value name the variable.
-        const auto number = static_cast<uint16_t>(ReadInt32(token.strToken.c_str()));
-        const auto entry = table.find(number);
+        const auto entry = table.find(VariableNumber(token.strToken));
         if (entry == table.end())
             return evaluation::RecordFailure(evaluation::Failure::EMissingVariable, token.strToken.c_str());
         // At most 11 characters: the text stays in the string's own buffer.

@@ -1,0 +1,183 @@
+// The nodes of a compiled expression tree and the functions that compute
+// them. Each node is one operator whose operands' kinds were decided when it
+// was compiled; its functions are generated, one for each operator and pair
+// of kinds, from Apply (Arithmetic.h), so that every route computes alike:
+// - Row computes one row, calling the node's operand nodes; it recurses as
+//   deep as the tree is high, which the compiler bounds.
+// - Column computes a block of kLanes rows into the node's column, reading
+//   its operands' columns, which the nodes before it in postfix order wrote.
+//   It computes both operands of && and ||, so it serves only trees in which
+//   no node can fail.
+#ifndef QUILLET_EXPR_COMPILEDNODES_H
+#define QUILLET_EXPR_COMPILEDNODES_H
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <type_traits>
+#include <vector>
+
+#include "Arithmetic.h"
+
+namespace fernvault::alarm_manager::compiled {
+
+// Where an operand comes from: a slot (a variable's value), a constant, a
+// constant divisor of magnitude 2 or more (divided by DivisionMagic), or
+// another node.
+enum class Kind : uint8_t { ESlot, EConstant, EDivisor, ENode };
+
+constexpr size_t kLanes = 64;
+using Column = std::array<int32_t, kLanes>;
+
+struct Node;
+
+// A block of kLanes rows: a column for each slot, then one for each node.
+struct Block {
+    std::vector<Column> columns;
+    const Node *firstNode;  // the node whose column follows the slots'
+    size_t slots;
+};
+
+struct Node {
+    // One row with the slots' values in `slots`; sets `failed` on a division
+    // by zero, and returns a value all the same.
+    int32_t (*row)(const Node &node, const int32_t *slots, bool &failed);
+    // The node's column of `block`.
+    void (*column)(const Node &node, Block &block);
+    std::array<const Node *, 2> nodes;  // ENode operands, left and right
+    std::array<uint32_t, 2> slots;      // ESlot operands
+    std::array<int32_t, 2> constants;   // EConstant and EDivisor operands
+    DivisionMagic divisor;              // an EDivisor operand's
+};
+
+namespace detail {
+
+template <Kind kind> int32_t RowOperand(const Node &node, size_t side, const int32_t *slots, bool &failed)
+{
+    if constexpr (kind == Kind::ESlot)
+        return slots[node.slots[side]];
+    else if constexpr (kind == Kind::ENode)
+        return node.nodes[side]->row(*node.nodes[side], slots, failed);
+    else
+        return node.constants[side];
+}
+
+// left op right, where the right operand is of kind `right`; a zero
+// divisor sets `failed`.
+template <BinaryOp op, Kind right>
+int32_t Compute(const Node &node, int32_t left, int32_t value, bool &failed)
+{
+    if constexpr (right == Kind::EDivisor) {
+        return op == BinaryOp::EDiv ? DivideByConstant(left, value, node.divisor)
+                                    : RemainderByConstant(left, value, node.divisor);
+    } else {
+        int32_t result = 0;
+        failed |= !Apply(op, left, value, result);
+        return result;
+    }
+}
+
+template <BinaryOp op, Kind left, Kind right>
+int32_t Row(const Node &node, const int32_t *slots, bool &failed)
+{
+    const int32_t leftValue = RowOperand<left>(node, 0, slots, failed);
+    if constexpr (MayShortCircuit(op))
+        if (!NeedsRightOperand(op, leftValue))
+            return ShortCircuitValue(op);
+    return Compute<op, right>(node, leftValue, RowOperand<right>(node, 1, slots, failed), failed);
+}
+
+// An operand's lanes: a column of the block, or one value in every lane.
+template <Kind kind> class CLanes {
+public:
+    CLanes(const Node &node, size_t side, const Block &block)
+    {
+        if constexpr (kind == Kind::ESlot)
+            column_ = &block.columns[node.slots[side]];
+        else if constexpr (kind == Kind::ENode)
+            column_ = &block.columns[block.slots + static_cast<size_t>(node.nodes[side] - block.firstNode)];
+        else
+            value_ = node.constants[side];
+    }
+    [[nodiscard]] int32_t operator[](size_t lane) const
+    {
+        if constexpr (kind == Kind::ESlot || kind == Kind::ENode)
+            return (*column_)[lane];
+        else
+            return value_;
+    }
+
+private:
+    const Column *column_ = nullptr;
+    int32_t value_ = 0;
+};
+
+template <BinaryOp op, Kind left, Kind right> void ColumnOf(const Node &node, Block &block)
+{
+    const CLanes<left> a(node, 0, block);
+    const CLanes<right> b(node, 1, block);
+    Column &out = block.columns[block.slots + static_cast<size_t>(&node - block.firstNode)];
+    bool ignored = false;  // no node of a tree computed by columns can fail
+    for (size_t lane = 0; lane < kLanes; ++lane)
+        out[lane] = Compute<op, right>(node, a[lane], b[lane], ignored);
+}
+
+template <Kind kind> using KindConstant = std::integral_constant<Kind, kind>;
+
+// Calls f(KindConstant<kind>) for the runtime `kind`.
+template <typename F> void WithKind(Kind kind, F f)
+{
+    switch (kind) {
+    case Kind::ESlot: f(KindConstant<Kind::ESlot>{}); break;
+    case Kind::EConstant: f(KindConstant<Kind::EConstant>{}); break;
+    case Kind::EDivisor: f(KindConstant<Kind::EDivisor>{}); break;
+    default: f(KindConstant<Kind::ENode>{}); break;
+    }
+}
+
+// Calls f(std::integral_constant<BinaryOp, op>) for the runtime `op`.
+template <typename F> void WithOperator(BinaryOp op, F f)
+{
+    using B = BinaryOp;
+    switch (op) {
+    case B::EMul: f(std::integral_constant<B, B::EMul>{}); break;
+    case B::EDiv: f(std::integral_constant<B, B::EDiv>{}); break;
+    case B::EMod: f(std::integral_constant<B, B::EMod>{}); break;
+    case B::EAdd: f(std::integral_constant<B, B::EAdd>{}); break;
+    case B::ESub: f(std::integral_constant<B, B::ESub>{}); break;
+    case B::EGreater: f(std::integral_constant<B, B::EGreater>{}); break;
+    case B::ELess: f(std::integral_constant<B, B::ELess>{}); break;
+    case B::EGreaterEqual: f(std::integral_constant<B, B::EGreaterEqual>{}); break;
+    case B::ELessEqual: f(std::integral_constant<B, B::ELessEqual>{}); break;
+    case B::EEqual: f(std::integral_constant<B, B::EEqual>{}); break;
+    case B::ENotEqual: f(std::integral_constant<B, B::ENotEqual>{}); break;
+    case B::EBitAnd: f(std::integral_constant<B, B::EBitAnd>{}); break;
+    case B::EBitXor: f(std::integral_constant<B, B::EBitXor>{}); break;
+    case B::EBitOr: f(std::integral_constant<B, B::EBitOr>{}); break;
+    case B::ELogicAnd: f(std::integral_constant<B, B::ELogicAnd>{}); break;
+    default: f(std::integral_constant<B, B::ELogicOr>{}); break;
+    }
+}
+
+}  // namespace detail
+
+// Sets the functions of `node` for `op` over operands of kinds `left` and
+// `right`. A divisor is a right operand of / or % only, and no left operand.
+inline void Specialise(Node &node, BinaryOp op, Kind left, Kind right)
+{
+    detail::WithOperator(op, [&](auto o) {
+        detail::WithKind(left == Kind::EDivisor ? Kind::EConstant : left, [&](auto l) {
+            detail::WithKind(right, [&](auto r) {
+                constexpr bool divides = o.value == BinaryOp::EDiv || o.value == BinaryOp::EMod;
+                if constexpr (r.value != Kind::EDivisor || divides) {
+                    node.row = &detail::Row<o.value, l.value, r.value>;
+                    node.column = &detail::ColumnOf<o.value, l.value, r.value>;
+                }
+            });
+        });
+    });
+}
+
+}  // namespace fernvault::alarm_manager::compiled
+
+#endif  // QUILLET_EXPR_COMPILEDNODES_H
