@@ -115,6 +115,12 @@ constexpr bool MayShortCircuit(BinaryOp op)
     return !NeedsRightOperand(op, 0) || !NeedsRightOperand(op, 1);
 }
 
+// Whether `op` compares its operands (yielding 1 or 0).
+constexpr bool IsComparison(BinaryOp op)
+{
+    return op >= BinaryOp::EGreater && op <= BinaryOp::ENotEqual;
+}
+
 // A comparison's or a logic operator's result: 1 or 0.
 inline int32_t Truth(bool holds)
 {
@@ -167,39 +173,41 @@ constexpr uint32_t Magnitude(int32_t value)
     return value < 0 ? 0U - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
 }
 
-// How DivideByConstant divides by a magnitude of 2 or more: for 2^k a shift
-// by k (multiplier 0); else the high half of a 32-bit product, then a shift.
+// How DivideByConstant divides a magnitude n by one of 2 or more: the high
+// half of the 32-bit product n * multiplier, shifted right by `shift`.
 struct DivisionMagic {
     uint32_t multiplier;
     uint32_t shift;
 };
 
-// With l = floor(log2 magnitude) and m = ceil(2^(32+l) / magnitude), which is
-// below 2^32 when magnitude is not a power of two, floor(n * m / 2^(32+l)) is
-// floor(n / magnitude) for every n up to 2^31: m * magnitude - 2^(32+l) is
-// below magnitude <= 2^(l+1), so n times it stays below 2^(32+l).
+// For 2^k, 2^(32-k) and no shift. Else, with l = floor(log2 magnitude),
+// m = ceil(2^(32+l) / magnitude), which is below 2^32, and the shift l:
+// floor(n * m / 2^(32+l)) is floor(n / magnitude) for every n up to 2^31,
+// since m * magnitude - 2^(32+l) is below magnitude <= 2^(l+1), so n times
+// it stays below 2^(32+l).
 constexpr DivisionMagic MagicFor(uint32_t magnitude)
 {
+    constexpr unsigned kBits = 32;
     uint32_t log = 0;
     for (uint32_t rest = magnitude; rest > 1; rest >>= 1)
         ++log;
     if ((magnitude & (magnitude - 1)) == 0)
-        return {0, log};
-    constexpr unsigned kBits = 32;
+        return {static_cast<uint32_t>(uint64_t{1} << (kBits - log)), 0};
     return {static_cast<uint32_t>((uint64_t{1} << (kBits + log)) / magnitude + 1), log};
 }
 
 // The quotient that Apply gives for left / divisor, where |divisor| is 2 or
-// more and `magic` is MagicFor(|divisor|): a shift or a multiplication
-// instead of a hardware division, the dearest step of an evaluation.
+// more and `magic` is MagicFor(|divisor|): a multiplication instead of a
+// hardware division, the dearest step of an evaluation, and no branch, so
+// that a loop over many values vectorises.
 inline int32_t DivideByConstant(int32_t left, int32_t divisor, DivisionMagic magic)
 {
     constexpr unsigned kBits = 32;
     const uint32_t magnitude = Magnitude(left);
-    const uint32_t quotient = magic.multiplier == 0
-        ? magnitude >> magic.shift
-        : static_cast<uint32_t>((uint64_t{magnitude} * magic.multiplier) >> kBits) >> magic.shift;
-    return (left < 0) != (divisor < 0) ? Wrap(0U - quotient) : Wrap(quotient);
+    const auto quotient =
+        static_cast<uint32_t>((uint64_t{magnitude} * magic.multiplier) >> kBits) >> magic.shift;
+    const uint32_t negate = (left < 0) != (divisor < 0) ? ~0U : 0U;
+    return Wrap((quotient ^ negate) - negate);
 }
 
 // The remainder that Apply gives for left % divisor, as DivideByConstant.

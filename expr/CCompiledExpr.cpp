@@ -23,20 +23,38 @@ constexpr uint32_t kMaxHeight = 100;
 // whether computing it may divide by zero.
 struct Pending {
     Kind kind;
-    int32_t constant;  // an EConstant's
-    uint32_t index;    // an ESlot's slot, an ENode's node
+    int32_t constant;  // an EConstant's, or the constant a test compares with
+    uint32_t index;    // the slot of an ESlot or ESlotTest, the node of an ENode or ENodeTest
     uint32_t height;
     bool canFail;
+    BinaryOp comparison;  // a test's
+    bool constantLeft;    // whether a test's constant is its comparison's left operand
 };
 
 Pending Constant(int32_t value)
 {
-    return {Kind::EConstant, value, 0, 0, false};
+    return {Kind::EConstant, value, 0, 0, false, BinaryOp::EMul, false};
+}
+
+bool IsTest(Kind kind)
+{
+    return kind == Kind::ESlotTest || kind == Kind::ENodeTest;
 }
 
 bool Divides(BinaryOp op)
 {
     return op == BinaryOp::EDiv || op == BinaryOp::EMod;
+}
+
+// The values for which a test holds.
+compiled::Range RangeOf(const Pending &test)
+{
+    return compiled::RangeOf(test.constant, [&test](int32_t value) {
+        int32_t holds = 0;
+        Apply(test.comparison, test.constantLeft ? test.constant : value,
+            test.constantLeft ? value : test.constant, holds);
+        return holds != 0;
+    });
 }
 
 // The node for left op right, appended to `nodes`, which has room for it.
@@ -50,19 +68,35 @@ Pending AddNode(BinaryOp op, const Pending &left, const Pending &right, std::vec
     }
     const std::array<const Pending *, 2> sides = {&left, &right};
     for (size_t side = 0; side < 2; ++side) {
-        node.slots[side] = sides[side]->index;
-        node.constants[side] = sides[side]->constant;
-        node.nodes[side] = sides[side]->kind == Kind::ENode ? &nodes[sides[side]->index] : nullptr;
+        const Pending &operand = *sides[side];
+        node.slots[side] = operand.index;
+        node.constants[side] = operand.constant;
+        const bool isNode = operand.kind == Kind::ENode || operand.kind == Kind::ENodeTest;
+        node.nodes[side] = isNode ? &nodes[operand.index] : nullptr;
+        node.ranges[side] = IsTest(operand.kind) ? RangeOf(operand) : compiled::Range{};
     }
     compiled::Specialise(node, op, left.kind, rightKind);
     nodes.push_back(node);
     const bool zeroPossible = !(right.kind == Kind::EConstant && right.constant != 0);
     return {Kind::ENode, 0, static_cast<uint32_t>(nodes.size() - 1), 1 + std::max(left.height, right.height),
-        left.canFail || right.canFail || (Divides(op) && zeroPossible)};
+        left.canFail || right.canFail || (Divides(op) && zeroPossible), BinaryOp::EMul, false};
+}
+
+// A test as a node of its own, for an operator that cannot fuse it.
+Pending Materialise(const Pending &value, std::vector<Node> &nodes)
+{
+    if (!IsTest(value.kind))
+        return value;
+    Pending operand = value;
+    operand.kind = value.kind == Kind::ESlotTest ? Kind::ESlot : Kind::ENode;
+    const Pending constant = Constant(value.constant);
+    return value.constantLeft ? AddNode(value.comparison, constant, operand, nodes)
+                              : AddNode(value.comparison, operand, constant, nodes);
 }
 
 // left op right: a constant where constants decide it, keeping a division
-// by zero that may run as a node; else a node.
+// by zero that may run as a node; a comparison with a constant as a test,
+// which && and || fuse; else a node.
 Pending Join(BinaryOp op, const Pending &left, const Pending &right, std::vector<Node> &nodes)
 {
     if (left.kind == Kind::EConstant) {
@@ -72,7 +106,20 @@ Pending Join(BinaryOp op, const Pending &left, const Pending &right, std::vector
         if (right.kind == Kind::EConstant && Apply(op, left.constant, right.constant, value))
             return Constant(value);
     }
-    return AddNode(op, left, right, nodes);
+    if (MayShortCircuit(op))
+        return AddNode(op, left, right, nodes);
+    const Pending l = Materialise(left, nodes);
+    const Pending r = Materialise(right, nodes);
+    if (IsComparison(op) && (l.kind == Kind::EConstant) != (r.kind == Kind::EConstant)) {
+        const bool constantLeft = l.kind == Kind::EConstant;
+        Pending test = constantLeft ? r : l;
+        test.kind = test.kind == Kind::ESlot ? Kind::ESlotTest : Kind::ENodeTest;
+        test.constant = constantLeft ? l.constant : r.constant;
+        test.comparison = op;
+        test.constantLeft = constantLeft;
+        return test;
+    }
+    return AddNode(op, l, r, nodes);
 }
 
 }  // namespace
@@ -121,13 +168,15 @@ CCompiledExpr::~CCompiledExpr() = default;
 // for any other list.
 bool CCompiledExpr::CompileTree(const std::vector<PostfixEntry> &entries)
 {
-    nodes_.reserve(entries.size() + 1);  // nodes point at one another: no reallocation
+    // Nodes point at one another: no reallocation. Each operator makes at
+    // most two (a test it cannot fuse, and its own), the root one more.
+    nodes_.reserve(2 * entries.size() + 1);
     std::vector<Pending> stack;
     for (const PostfixEntry &entry : entries) {
         if (!entry.isOperator) {
-            stack.push_back(entry.isVariable
-                    ? Pending{Kind::ESlot, 0, static_cast<uint32_t>(entry.value), 0, false}
-                    : Constant(entry.value));
+            stack.push_back(entry.isVariable ? Pending{Kind::ESlot, 0, static_cast<uint32_t>(entry.value), 0,
+                                                   false, BinaryOp::EMul, false}
+                                             : Constant(entry.value));
             continue;
         }
         if (stack.size() < 2)
@@ -141,9 +190,9 @@ bool CCompiledExpr::CompileTree(const std::vector<PostfixEntry> &entries)
     if (stack.size() != 1)
         return false;
     // A root that is no node becomes one: x | 0 is x.
-    const Pending root = stack.back().kind == Kind::ENode
-        ? stack.back()
-        : AddNode(BinaryOp::EBitOr, stack.back(), Constant(0), nodes_);
+    const Pending value = Materialise(stack.back(), nodes_);
+    const Pending root =
+        value.kind == Kind::ENode ? value : AddNode(BinaryOp::EBitOr, value, Constant(0), nodes_);
     root_ = &nodes_[root.index];
     canFail_ = root.canFail;
     return true;

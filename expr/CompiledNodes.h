@@ -14,6 +14,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <type_traits>
 #include <vector>
 
@@ -22,9 +23,37 @@
 namespace fernvault::alarm_manager::compiled {
 
 // Where an operand comes from: a slot (a variable's value), a constant, a
-// constant divisor of magnitude 2 or more (divided by DivisionMagic), or
-// another node.
-enum class Kind : uint8_t { ESlot, EConstant, EDivisor, ENode };
+// constant divisor of magnitude 2 or more (divided by DivisionMagic), another
+// node, or, for && and || only, a slot's or a node's value compared with a
+// constant, the comparison fused into the operator that consumes it.
+enum class Kind : uint8_t { ESlot, EConstant, EDivisor, ENode, ESlotTest, ENodeTest };
+
+// A comparison with a constant as the values it holds for: those within
+// [low, low + span] (wrapping), or outside that range.
+struct Range {
+    int32_t low;
+    uint32_t span;
+    bool outside;
+};
+
+inline int32_t Holds(const Range &range, int32_t value)
+{
+    return Truth(
+        (static_cast<uint32_t>(value) - static_cast<uint32_t>(range.low) <= range.span) != range.outside);
+}
+
+// The range of `compare(v)`, the comparison of v with constant c by `op`, c on
+// either side: it holds for an interval of values, or for all but one, and
+// its value at c, at the least and at the greatest value tell which.
+template <typename Compare> Range RangeOf(int32_t c, Compare compare)
+{
+    const bool atC = compare(c);
+    const int32_t low =
+        compare(std::numeric_limits<int32_t>::min()) == atC ? std::numeric_limits<int32_t>::min() : c;
+    const int32_t high =
+        compare(std::numeric_limits<int32_t>::max()) == atC ? std::numeric_limits<int32_t>::max() : c;
+    return {low, static_cast<uint32_t>(high) - static_cast<uint32_t>(low), !atC};
+}
 
 constexpr size_t kLanes = 64;
 using Column = std::array<int32_t, kLanes>;
@@ -47,6 +76,7 @@ struct Node {
     std::array<const Node *, 2> nodes;  // ENode operands, left and right
     std::array<uint32_t, 2> slots;      // ESlot operands
     std::array<int32_t, 2> constants;   // EConstant and EDivisor operands
+    std::array<Range, 2> ranges;        // ESlotTest and ENodeTest operands' comparisons
     DivisionMagic divisor;              // an EDivisor operand's
 };
 
@@ -58,6 +88,10 @@ template <Kind kind> int32_t RowOperand(const Node &node, size_t side, const int
         return slots[node.slots[side]];
     else if constexpr (kind == Kind::ENode)
         return node.nodes[side]->row(*node.nodes[side], slots, failed);
+    else if constexpr (kind == Kind::ESlotTest)
+        return Holds(node.ranges[side], slots[node.slots[side]]);
+    else if constexpr (kind == Kind::ENodeTest)
+        return Holds(node.ranges[side], node.nodes[side]->row(*node.nodes[side], slots, failed));
     else
         return node.constants[side];
 }
@@ -91,10 +125,11 @@ int32_t Row(const Node &node, const int32_t *slots, bool &failed)
 template <Kind kind> class CLanes {
 public:
     CLanes(const Node &node, size_t side, const Block &block)
+        : range_(node.ranges[side])
     {
-        if constexpr (kind == Kind::ESlot)
+        if constexpr (kind == Kind::ESlot || kind == Kind::ESlotTest)
             column_ = &block.columns[node.slots[side]];
-        else if constexpr (kind == Kind::ENode)
+        else if constexpr (kind == Kind::ENode || kind == Kind::ENodeTest)
             column_ = &block.columns[block.slots + static_cast<size_t>(node.nodes[side] - block.firstNode)];
         else
             value_ = node.constants[side];
@@ -103,6 +138,8 @@ public:
     {
         if constexpr (kind == Kind::ESlot || kind == Kind::ENode)
             return (*column_)[lane];
+        else if constexpr (kind == Kind::ESlotTest || kind == Kind::ENodeTest)
+            return Holds(range_, (*column_)[lane]);
         else
             return value_;
     }
@@ -110,6 +147,7 @@ public:
 private:
     const Column *column_ = nullptr;
     int32_t value_ = 0;
+    Range range_;
 };
 
 template <BinaryOp op, Kind left, Kind right> void ColumnOf(const Node &node, Block &block)
@@ -131,7 +169,9 @@ template <typename F> void WithKind(Kind kind, F f)
     case Kind::ESlot: f(KindConstant<Kind::ESlot>{}); break;
     case Kind::EConstant: f(KindConstant<Kind::EConstant>{}); break;
     case Kind::EDivisor: f(KindConstant<Kind::EDivisor>{}); break;
-    default: f(KindConstant<Kind::ENode>{}); break;
+    case Kind::ENode: f(KindConstant<Kind::ENode>{}); break;
+    case Kind::ESlotTest: f(KindConstant<Kind::ESlotTest>{}); break;
+    default: f(KindConstant<Kind::ENodeTest>{}); break;
     }
 }
 
@@ -161,15 +201,24 @@ template <typename F> void WithOperator(BinaryOp op, F f)
 
 }  // namespace detail
 
+// Whether a node of `op` may take operands of kinds `left` and `right`: a
+// divisor is the right operand of / or %, a test an operand of && or ||.
+constexpr bool Takes(BinaryOp op, Kind left, Kind right)
+{
+    const bool divides = op == BinaryOp::EDiv || op == BinaryOp::EMod;
+    const auto isTest = [](Kind kind) { return kind == Kind::ESlotTest || kind == Kind::ENodeTest; };
+    return left != Kind::EDivisor && (right != Kind::EDivisor || divides) &&
+        (MayShortCircuit(op) || (!isTest(left) && !isTest(right)));
+}
+
 // Sets the functions of `node` for `op` over operands of kinds `left` and
-// `right`. A divisor is a right operand of / or % only, and no left operand.
+// `right`, which Takes(op, left, right).
 inline void Specialise(Node &node, BinaryOp op, Kind left, Kind right)
 {
     detail::WithOperator(op, [&](auto o) {
-        detail::WithKind(left == Kind::EDivisor ? Kind::EConstant : left, [&](auto l) {
+        detail::WithKind(left, [&](auto l) {
             detail::WithKind(right, [&](auto r) {
-                constexpr bool divides = o.value == BinaryOp::EDiv || o.value == BinaryOp::EMod;
-                if constexpr (r.value != Kind::EDivisor || divides) {
+                if constexpr (Takes(o.value, l.value, r.value)) {
                     node.row = &detail::Row<o.value, l.value, r.value>;
                     node.column = &detail::ColumnOf<o.value, l.value, r.value>;
                 }
