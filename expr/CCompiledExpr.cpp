@@ -205,7 +205,7 @@ int CCompiledExpr::EvaluateSlots(const int32_t *slots, int32_t &result) const
     if (root_ == nullptr)
         return RunOnStack(slots, result);
     bool failed = false;
-    const int32_t value = root_->row(*root_, slots, failed);
+    const int32_t value = root_->row(*root_, slots, &failed);
     if (failed)
         return RecordFailure(Failure::EDenominator);
     result = value;
@@ -240,6 +240,10 @@ int CCompiledExpr::Evaluate(const VariableTable &table, int32_t &result) const
 
 int CCompiledExpr::Evaluate(const int32_t *values, size_t count, int32_t &result) const
 {
+    if (count >= variables_.size() && root_ != nullptr && !canFail_) {
+        result = root_->row(*root_, values, nullptr);
+        return 0;
+    }
     if (count < variables_.size()) {
         result = 0;
         return MissingVariable(count, nullptr);

@@ -68,9 +68,10 @@ struct Block {
 };
 
 struct Node {
-    // One row with the slots' values in `slots`; sets `failed` on a division
-    // by zero, and returns a value all the same.
-    int32_t (*row)(const Node &node, const int32_t *slots, bool &failed);
+    // One row with the slots' values in `slots`; sets *failed on a division
+    // by zero, and returns a value all the same. `failed` may be null for a
+    // tree in which no node can fail: no node then writes it.
+    int32_t (*row)(const Node &node, const int32_t *slots, bool *failed);
     // The node's column of `block`.
     void (*column)(const Node &node, Block &block);
     std::array<const Node *, 2> nodes;  // ENode operands, left and right
@@ -82,7 +83,7 @@ struct Node {
 
 namespace detail {
 
-template <Kind kind> int32_t RowOperand(const Node &node, size_t side, const int32_t *slots, bool &failed)
+template <Kind kind> int32_t RowOperand(const Node &node, size_t side, const int32_t *slots, bool *failed)
 {
     if constexpr (kind == Kind::ESlot)
         return slots[node.slots[side]];
@@ -99,20 +100,21 @@ template <Kind kind> int32_t RowOperand(const Node &node, size_t side, const int
 // left op right, where the right operand is of kind `right`; a zero
 // divisor sets `failed`.
 template <BinaryOp op, Kind right>
-int32_t Compute(const Node &node, int32_t left, int32_t value, bool &failed)
+int32_t Compute(const Node &node, int32_t left, int32_t value, bool *failed)
 {
     if constexpr (right == Kind::EDivisor) {
         return op == BinaryOp::EDiv ? DivideByConstant(left, value, node.divisor)
                                     : RemainderByConstant(left, value, node.divisor);
     } else {
         int32_t result = 0;
-        failed |= !Apply(op, left, value, result);
+        if (!Apply(op, left, value, result))
+            *failed = true;
         return result;
     }
 }
 
 template <BinaryOp op, Kind left, Kind right>
-int32_t Row(const Node &node, const int32_t *slots, bool &failed)
+int32_t Row(const Node &node, const int32_t *slots, bool *failed)
 {
     const int32_t leftValue = RowOperand<left>(node, 0, slots, failed);
     if constexpr (MayShortCircuit(op))
@@ -155,9 +157,11 @@ template <BinaryOp op, Kind left, Kind right> void ColumnOf(const Node &node, Bl
     const CLanes<left> a(node, 0, block);
     const CLanes<right> b(node, 1, block);
     Column &out = block.columns[block.slots + static_cast<size_t>(&node - block.firstNode)];
-    bool ignored = false;  // no node of a tree computed by columns can fail
+    // No node that the root needs can fail; one that constants left behind
+    // unneeded may, and is computed all the same.
+    bool unneeded = false;
     for (size_t lane = 0; lane < kLanes; ++lane)
-        out[lane] = Compute<op, right>(node, a[lane], b[lane], ignored);
+        out[lane] = Compute<op, right>(node, a[lane], b[lane], &unneeded);
 }
 
 template <Kind kind> using KindConstant = std::integral_constant<Kind, kind>;
