@@ -27,13 +27,14 @@ struct Pending {
     uint32_t index;    // the slot of an ESlot or ESlotTest, the node of an ENode or ENodeTest
     uint32_t height;
     bool canFail;
-    BinaryOp comparison;  // a test's
-    bool constantLeft;    // whether a test's constant is its comparison's left operand
+    BinaryOp comparison;    // a test's
+    bool constantLeft;      // whether a test's constant is its comparison's left operand
+    compiled::Range range;  // where a test holds
 };
 
 Pending Constant(int32_t value)
 {
-    return {Kind::EConstant, value, 0, 0, false, BinaryOp::EMul, false};
+    return {Kind::EConstant, value, 0, 0, false, BinaryOp::EMul, false, {}};
 }
 
 bool IsTest(Kind kind)
@@ -44,17 +45,6 @@ bool IsTest(Kind kind)
 bool Divides(BinaryOp op)
 {
     return op == BinaryOp::EDiv || op == BinaryOp::EMod;
-}
-
-// The values for which a test holds.
-compiled::Range RangeOf(const Pending &test)
-{
-    return compiled::RangeOf(test.constant, [&test](int32_t value) {
-        int32_t holds = 0;
-        Apply(test.comparison, test.constantLeft ? test.constant : value,
-            test.constantLeft ? value : test.constant, holds);
-        return holds != 0;
-    });
 }
 
 // The node for left op right, appended to `nodes`, which has room for it.
@@ -73,13 +63,13 @@ Pending AddNode(BinaryOp op, const Pending &left, const Pending &right, std::vec
         node.constants[side] = operand.constant;
         const bool isNode = operand.kind == Kind::ENode || operand.kind == Kind::ENodeTest;
         node.nodes[side] = isNode ? &nodes[operand.index] : nullptr;
-        node.ranges[side] = IsTest(operand.kind) ? RangeOf(operand) : compiled::Range{};
+        node.ranges[side] = operand.range;
     }
     compiled::Specialise(node, op, left.kind, rightKind);
     nodes.push_back(node);
     const bool zeroPossible = !(right.kind == Kind::EConstant && right.constant != 0);
     return {Kind::ENode, 0, static_cast<uint32_t>(nodes.size() - 1), 1 + std::max(left.height, right.height),
-        left.canFail || right.canFail || (Divides(op) && zeroPossible), BinaryOp::EMul, false};
+        left.canFail || right.canFail || (Divides(op) && zeroPossible), BinaryOp::EMul, false, {}};
 }
 
 // A test as a node of its own, for an operator that cannot fuse it.
@@ -112,12 +102,21 @@ Pending Join(BinaryOp op, const Pending &left, const Pending &right, std::vector
     const Pending r = Materialise(right, nodes);
     if (IsComparison(op) && (l.kind == Kind::EConstant) != (r.kind == Kind::EConstant)) {
         const bool constantLeft = l.kind == Kind::EConstant;
-        Pending test = constantLeft ? r : l;
-        test.kind = test.kind == Kind::ESlot ? Kind::ESlotTest : Kind::ENodeTest;
-        test.constant = constantLeft ? l.constant : r.constant;
-        test.comparison = op;
-        test.constantLeft = constantLeft;
-        return test;
+        const int32_t constant = constantLeft ? l.constant : r.constant;
+        const auto range = compiled::RangeOf(constant, [&](int32_t value) {
+            int32_t holds = 0;
+            Apply(op, constantLeft ? constant : value, constantLeft ? value : constant, holds);
+            return holds != 0;
+        });
+        if (range) {
+            Pending test = constantLeft ? r : l;
+            test.kind = test.kind == Kind::ESlot ? Kind::ESlotTest : Kind::ENodeTest;
+            test.constant = constant;
+            test.comparison = op;
+            test.constantLeft = constantLeft;
+            test.range = *range;
+            return test;
+        }
     }
     return AddNode(op, l, r, nodes);
 }
@@ -175,7 +174,7 @@ bool CCompiledExpr::CompileTree(const std::vector<PostfixEntry> &entries)
     for (const PostfixEntry &entry : entries) {
         if (!entry.isOperator) {
             stack.push_back(entry.isVariable ? Pending{Kind::ESlot, 0, static_cast<uint32_t>(entry.value), 0,
-                                                   false, BinaryOp::EMul, false}
+                                                   false, BinaryOp::EMul, false, {}}
                                              : Constant(entry.value));
             continue;
         }
@@ -194,7 +193,7 @@ bool CCompiledExpr::CompileTree(const std::vector<PostfixEntry> &entries)
     const Pending root =
         value.kind == Kind::ENode ? value : AddNode(BinaryOp::EBitOr, value, Constant(0), nodes_);
     root_ = &nodes_[root.index];
-    canFail_ = root.canFail;
+    infallibleRoot_ = root.canFail ? nullptr : root_;
     return true;
 }
 
@@ -240,8 +239,8 @@ int CCompiledExpr::Evaluate(const VariableTable &table, int32_t &result) const
 
 int CCompiledExpr::Evaluate(const int32_t *values, size_t count, int32_t &result) const
 {
-    if (count >= variables_.size() && root_ != nullptr && !canFail_) {
-        result = root_->row(*root_, values, nullptr);
+    if (infallibleRoot_ != nullptr && count >= variables_.size()) {
+        result = infallibleRoot_->row(*infallibleRoot_, values, nullptr);
         return 0;
     }
     if (count < variables_.size()) {
@@ -264,7 +263,7 @@ int CCompiledExpr::MissingVariable(size_t count, const VariableTable *table) con
 int CCompiledExpr::EvaluateRows(
     const int32_t *rows, size_t stride, size_t count, int32_t *results, int *statuses) const
 {
-    if (root_ != nullptr && !canFail_ && stride >= variables_.size()) {
+    if (infallibleRoot_ != nullptr && stride >= variables_.size()) {
         EvaluateColumns(rows, stride, count, results);
         std::fill_n(statuses, count, 0);
         return 0;

@@ -87,7 +87,7 @@ private:
     // entries, a variable's value its slot, for the stack engine.
     std::vector<compiled::Node> nodes_;
     const compiled::Node *root_ = nullptr;
-    bool canFail_ = false;  // whether a node the root needs may divide by zero
+    const compiled::Node *infallibleRoot_ = nullptr;  // root_, when no node it needs can divide by zero
     std::vector<evaluation::PostfixEntry> entries_;
 };
 

@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <type_traits>
 #include <vector>
 
@@ -28,31 +29,35 @@ namespace fernvault::alarm_manager::compiled {
 // constant, the comparison fused into the operator that consumes it.
 enum class Kind : uint8_t { ESlot, EConstant, EDivisor, ENode, ESlotTest, ENodeTest };
 
-// A comparison with a constant as the values it holds for: those within
-// [low, low + span] (wrapping), or outside that range.
+// A comparison with a constant as the values it holds for: v with
+// v - low <= span, wrapping around, so an interval or all but one interval.
 struct Range {
     int32_t low;
     uint32_t span;
-    bool outside;
 };
 
 inline int32_t Holds(const Range &range, int32_t value)
 {
-    return Truth(
-        (static_cast<uint32_t>(value) - static_cast<uint32_t>(range.low) <= range.span) != range.outside);
+    return Truth(static_cast<uint32_t>(value) - static_cast<uint32_t>(range.low) <= range.span);
 }
 
-// The range of `compare(v)`, the comparison of v with constant c by `op`, c on
-// either side: it holds for an interval of values, or for all but one, and
-// its value at c, at the least and at the greatest value tell which.
-template <typename Compare> Range RangeOf(int32_t c, Compare compare)
+// Where compare(v), a comparison of v with the constant c (on either side),
+// holds; none where it holds for no value. The values on c's side of the
+// comparison (those for which it gives what it gives at c) run from c, or
+// from the least value, to c, or to the greatest: the other side is the rest.
+template <typename Compare> std::optional<Range> RangeOf(int32_t c, Compare compare)
 {
+    constexpr int32_t kLeast = std::numeric_limits<int32_t>::min();
+    constexpr int32_t kGreatest = std::numeric_limits<int32_t>::max();
     const bool atC = compare(c);
-    const int32_t low =
-        compare(std::numeric_limits<int32_t>::min()) == atC ? std::numeric_limits<int32_t>::min() : c;
-    const int32_t high =
-        compare(std::numeric_limits<int32_t>::max()) == atC ? std::numeric_limits<int32_t>::max() : c;
-    return {low, static_cast<uint32_t>(high) - static_cast<uint32_t>(low), !atC};
+    const int32_t low = compare(kLeast) == atC ? kLeast : c;
+    const int32_t high = compare(kGreatest) == atC ? kGreatest : c;
+    const uint32_t span = static_cast<uint32_t>(high) - static_cast<uint32_t>(low);
+    if (atC)
+        return Range{low, span};
+    if (span == UINT32_MAX)
+        return std::nullopt;
+    return Range{Wrap(static_cast<uint32_t>(high) + 1U), UINT32_MAX - span - 1U};
 }
 
 constexpr size_t kLanes = 64;
