@@ -239,10 +239,8 @@ int CCompiledExpr::Evaluate(const VariableTable &table, int32_t &result) const
 
 int CCompiledExpr::Evaluate(const int32_t *values, size_t count, int32_t &result) const
 {
-    if (infallibleRoot_ != nullptr && count >= variables_.size()) {
-        result = infallibleRoot_->row(*infallibleRoot_, values, nullptr);
-        return 0;
-    }
+    if (infallibleRoot_ != nullptr && count >= variables_.size())
+        return infallibleRoot_->evaluate(*infallibleRoot_, values, result);
     if (count < variables_.size()) {
         result = 0;
         return MissingVariable(count, nullptr);

@@ -77,6 +77,9 @@ struct Node {
     // by zero, and returns a value all the same. `failed` may be null for a
     // tree in which no node can fail: no node then writes it.
     int32_t (*row)(const Node &node, const int32_t *slots, bool *failed);
+    // The whole evaluation, result and status, of a tree that this node is
+    // the root of and in which no node can fail.
+    int (*evaluate)(const Node &node, const int32_t *slots, int32_t &result);
     // The node's column of `block`.
     void (*column)(const Node &node, Block &block);
     std::array<const Node *, 2> nodes;  // ENode operands, left and right
@@ -126,6 +129,13 @@ int32_t Row(const Node &node, const int32_t *slots, bool *failed)
         if (!NeedsRightOperand(op, leftValue))
             return ShortCircuitValue(op);
     return Compute<op, right>(node, leftValue, RowOperand<right>(node, 1, slots, failed), failed);
+}
+
+template <BinaryOp op, Kind left, Kind right>
+int Evaluate(const Node &node, const int32_t *slots, int32_t &result)
+{
+    result = Row<op, left, right>(node, slots, nullptr);
+    return 0;
 }
 
 // An operand's lanes: a column of the block, or one value in every lane.
@@ -229,6 +239,7 @@ inline void Specialise(Node &node, BinaryOp op, Kind left, Kind right)
             detail::WithKind(right, [&](auto r) {
                 if constexpr (Takes(o.value, l.value, r.value)) {
                     node.row = &detail::Row<o.value, l.value, r.value>;
+                    node.evaluate = &detail::Evaluate<o.value, l.value, r.value>;
                     node.column = &detail::ColumnOf<o.value, l.value, r.value>;
                 }
             });
