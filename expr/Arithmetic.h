@@ -161,9 +161,12 @@ inline int32_t Wrap(uint32_t bits)
     case BinaryOp::EBitAnd: value = Wrap(l & r); return true;
     case BinaryOp::EBitXor: value = Wrap(l ^ r); return true;
     case BinaryOp::EBitOr: value = Wrap(l | r); return true;
-    default:  // && and ||
-        value = NeedsRightOperand(op, left) ? Truth(right != 0) : ShortCircuitValue(op);
+    default: {  // && and ||: a select, not a branch, so that a loop over rows vectorises
+        const uint32_t needed = 0U - static_cast<uint32_t>(NeedsRightOperand(op, left));
+        value = Wrap((static_cast<uint32_t>(Truth(right != 0)) & needed) |
+            (static_cast<uint32_t>(ShortCircuitValue(op)) & ~needed));
         return true;
+    }
     }
 }
 

@@ -175,8 +175,12 @@ template <BinaryOp op, Kind left, Kind right> void ColumnOf(const Node &node, Bl
     // No node that the root needs can fail; one that constants left behind
     // unneeded may, and is computed all the same.
     bool unneeded = false;
-    for (size_t lane = 0; lane < kLanes; ++lane)
-        out[lane] = Compute<op, right>(node, a[lane], b[lane], &unneeded);
+    const Node local = node;  // read in the loop, where `out` could be it for all the compiler knows
+    for (size_t lane = 0; lane < kLanes; ++lane) {
+        const int32_t leftValue = a[lane];  // both read first: && and || then vectorise
+        const int32_t rightValue = b[lane];
+        out[lane] = Compute<op, right>(local, leftValue, rightValue, &unneeded);
+    }
 }
 
 template <Kind kind> using KindConstant = std::integral_constant<Kind, kind>;
