@@ -183,6 +183,14 @@ template <BinaryOp op, Kind left, Kind right> void ColumnOf(const Node &node, Bl
     }
 }
 
+template <size_t kStride> void GatherRows(const int32_t *rows, Block &block)
+{
+    Column *columns = block.columns.data();
+    for (size_t lane = 0; lane < kLanes; ++lane)
+        for (size_t slot = 0; slot < kStride; ++slot)
+            columns[slot][lane] = rows[lane * kStride + slot];
+}
+
 template <Kind kind> using KindConstant = std::integral_constant<Kind, kind>;
 
 // Calls f(KindConstant<kind>) for the runtime `kind`.
@@ -223,6 +231,23 @@ template <typename F> void WithOperator(BinaryOp op, F f)
 }
 
 }  // namespace detail
+
+// Copies `lanes` rows of `stride` values from `rows` into the slots'
+// columns of `block`, the first block.slots values of each row.
+inline void Gather(const int32_t *rows, size_t stride, size_t lanes, Block &block)
+{
+    // A whole block of a stride the compiler knows copies by vector shuffles.
+    switch (stride == block.slots && lanes == kLanes ? stride : 0) {
+    case 1: detail::GatherRows<1>(rows, block); return;
+    case 2: detail::GatherRows<2>(rows, block); return;
+    case 3: detail::GatherRows<3>(rows, block); return;
+    case 4: detail::GatherRows<4>(rows, block); return;
+    default: break;
+    }
+    for (size_t slot = 0; slot < block.slots; ++slot)
+        for (size_t lane = 0; lane < lanes; ++lane)
+            block.columns[slot][lane] = rows[lane * stride + slot];
+}
 
 // Whether a node of `op` may take operands of kinds `left` and `right`: a
 // divisor is the right operand of / or %, a test an operand of && or ||.
