@@ -5,6 +5,7 @@
 #include "CompiledNodes.h"
 #include "Evaluation.h"
 #include "FailureRecord.h"
+#include "TreeBuilder.h"
 
 namespace fernvault::alarm_manager {
 
@@ -23,112 +24,6 @@ constexpr bool kColumns = true;
 #else
 constexpr bool kColumns = false;
 #endif
-
-// Computing a node calls its operand nodes, so a tree higher than this runs
-// on the stack engine instead: the call stack stays small at any depth.
-constexpr uint32_t kMaxHeight = 100;
-
-// A value while the tree is built: what it is, how high its tree is, and
-// whether computing it may divide by zero.
-struct Pending {
-    Kind kind;
-    int32_t constant;  // an EConstant's, or the constant a test compares with
-    uint32_t index;    // the slot of an ESlot or ESlotTest, the node of an ENode or ENodeTest
-    uint32_t height;
-    bool canFail;
-    BinaryOp comparison;    // a test's
-    bool constantLeft;      // whether a test's constant is its comparison's left operand
-    compiled::Range range;  // where a test holds
-};
-
-Pending Constant(int32_t value)
-{
-    return {Kind::EConstant, value, 0, 0, false, BinaryOp::EMul, false, {}};
-}
-
-bool IsTest(Kind kind)
-{
-    return kind == Kind::ESlotTest || kind == Kind::ENodeTest;
-}
-
-bool Divides(BinaryOp op)
-{
-    return op == BinaryOp::EDiv || op == BinaryOp::EMod;
-}
-
-// The node for left op right, appended to `nodes`, which has room for it.
-Pending AddNode(BinaryOp op, const Pending &left, const Pending &right, std::vector<Node> &nodes)
-{
-    Node node{};
-    Kind rightKind = right.kind;
-    if (Divides(op) && right.kind == Kind::EConstant && Magnitude(right.constant) >= 2) {
-        rightKind = Kind::EDivisor;
-        node.divisor = MagicFor(Magnitude(right.constant));
-    }
-    const std::array<const Pending *, 2> sides = {&left, &right};
-    for (size_t side = 0; side < 2; ++side) {
-        const Pending &operand = *sides[side];
-        node.slots[side] = operand.index;
-        node.constants[side] = operand.constant;
-        const bool isNode = operand.kind == Kind::ENode || operand.kind == Kind::ENodeTest;
-        node.nodes[side] = isNode ? &nodes[operand.index] : nullptr;
-        node.ranges[side] = operand.range;
-    }
-    compiled::Specialise(node, op, left.kind, rightKind);
-    nodes.push_back(node);
-    const bool zeroPossible = !(right.kind == Kind::EConstant && right.constant != 0);
-    return {Kind::ENode, 0, static_cast<uint32_t>(nodes.size() - 1), 1 + std::max(left.height, right.height),
-        left.canFail || right.canFail || (Divides(op) && zeroPossible), BinaryOp::EMul, false, {}};
-}
-
-// A test as a node of its own, for an operator that cannot fuse it.
-Pending Materialise(const Pending &value, std::vector<Node> &nodes)
-{
-    if (!IsTest(value.kind))
-        return value;
-    Pending operand = value;
-    operand.kind = value.kind == Kind::ESlotTest ? Kind::ESlot : Kind::ENode;
-    const Pending constant = Constant(value.constant);
-    return value.constantLeft ? AddNode(value.comparison, constant, operand, nodes)
-                              : AddNode(value.comparison, operand, constant, nodes);
-}
-
-// left op right: a constant where constants decide it, keeping a division
-// by zero that may run as a node; a comparison with a constant as a test,
-// which && and || fuse; else a node.
-Pending Join(BinaryOp op, const Pending &left, const Pending &right, std::vector<Node> &nodes)
-{
-    if (left.kind == Kind::EConstant) {
-        if (!NeedsRightOperand(op, left.constant))
-            return Constant(ShortCircuitValue(op));
-        int32_t value = 0;
-        if (right.kind == Kind::EConstant && Apply(op, left.constant, right.constant, value))
-            return Constant(value);
-    }
-    if (MayShortCircuit(op))
-        return AddNode(op, left, right, nodes);
-    const Pending l = Materialise(left, nodes);
-    const Pending r = Materialise(right, nodes);
-    if (IsComparison(op) && (l.kind == Kind::EConstant) != (r.kind == Kind::EConstant)) {
-        const bool constantLeft = l.kind == Kind::EConstant;
-        const int32_t constant = constantLeft ? l.constant : r.constant;
-        const auto range = compiled::RangeOf(constant, [&](int32_t value) {
-            int32_t holds = 0;
-            Apply(op, constantLeft ? constant : value, constantLeft ? value : constant, holds);
-            return holds != 0;
-        });
-        if (range) {
-            Pending test = constantLeft ? r : l;
-            test.kind = test.kind == Kind::ESlot ? Kind::ESlotTest : Kind::ENodeTest;
-            test.constant = constant;
-            test.comparison = op;
-            test.constantLeft = constantLeft;
-            test.range = *range;
-            return test;
-        }
-    }
-    return AddNode(op, l, r, nodes);
-}
 
 }  // namespace
 
@@ -172,37 +67,15 @@ CCompiledExpr::CCompiledExpr(CCompiledExpr &&other) noexcept = default;
 CCompiledExpr &CCompiledExpr::operator=(CCompiledExpr &&other) noexcept = default;
 CCompiledExpr::~CCompiledExpr() = default;
 
-// Builds the tree of a well-formed list no higher than kMaxHeight; false
-// for any other list.
+// Builds the tree of a well-formed list; false for any other list.
 bool CCompiledExpr::CompileTree(const std::vector<PostfixEntry> &entries)
 {
-    // Nodes point at one another: no reallocation. Each operator makes at
-    // most two (a test it cannot fuse, and its own), the root one more.
-    nodes_.reserve(2 * entries.size() + 1);
-    std::vector<Pending> stack;
-    for (const PostfixEntry &entry : entries) {
-        if (!entry.isOperator) {
-            stack.push_back(entry.isVariable ? Pending{Kind::ESlot, 0, static_cast<uint32_t>(entry.value), 0,
-                                                   false, BinaryOp::EMul, false, {}}
-                                             : Constant(entry.value));
-            continue;
-        }
-        if (stack.size() < 2)
-            return false;
-        const Pending right = stack.back();
-        stack.pop_back();
-        stack.back() = Join(entry.op, stack.back(), right, nodes_);
-        if (stack.back().height > kMaxHeight)
-            return false;
-    }
-    if (stack.size() != 1)
+    compiled::Tree tree;
+    if (!compiled::BuildTree(entries, tree))
         return false;
-    // A root that is no node becomes one: x | 0 is x.
-    const Pending value = Materialise(stack.back(), nodes_);
-    const Pending root =
-        value.kind == Kind::ENode ? value : AddNode(BinaryOp::EBitOr, value, Constant(0), nodes_);
-    root_ = &nodes_[root.index];
-    infallibleRoot_ = root.canFail ? nullptr : root_;
+    nodes_ = std::move(tree.nodes);
+    root_ = &nodes_.back();
+    infallibleRoot_ = tree.canFail ? nullptr : root_;
     return true;
 }
 
