@@ -103,20 +103,33 @@ int CCompiledExpr::RunOnStack(const int32_t *slots, int32_t &result) const
 
 int CCompiledExpr::Evaluate(const VariableTable &table, int32_t &result) const
 {
-    result = 0;
     evaluation::LocalValues<int32_t> local;
     const evaluation::CValueBuffer<int32_t> slots(local, variables_.size());
+    if (!ReadTable(table, slots.Data())) {
+        result = 0;
+        return MissingVariable(0, &table);
+    }
+    if (infallibleRoot_ != nullptr)
+        return infallibleRoot_->evaluate(*infallibleRoot_, slots.Data(), result);
+    return EvaluateSlots(slots.Data(), result);
+}
+
+// Writes each slot's value from `table` into `slots`; false if it lacks one.
+bool CCompiledExpr::ReadTable(const VariableTable &table, int32_t *slots) const
+{
     // Both are ascending: the entry after one slot's is often the next slot's.
     auto entry = table.begin();
-    for (size_t slot = 0; slot < variables_.size(); ++slot) {
-        if (entry == table.end() || entry->first != variables_[slot])
-            entry = table.find(variables_[slot]);
-        if (entry == table.end())
-            return MissingVariable(0, &table);
-        slots.Data()[slot] = entry->second;
+    const auto end = table.end();
+    for (const uint16_t number : variables_) {
+        if (entry == end || entry->first != number) {
+            entry = table.find(number);
+            if (entry == end)
+                return false;
+        }
+        *slots++ = entry->second;
         ++entry;
     }
-    return EvaluateSlots(slots.Data(), result);
+    return true;
 }
 
 int CCompiledExpr::Evaluate(const int32_t *values, size_t count, int32_t &result) const

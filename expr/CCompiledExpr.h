@@ -76,6 +76,7 @@ private:
     bool CompileTree(const std::vector<evaluation::PostfixEntry> &entries);
     int EvaluateSlots(const int32_t *slots, int32_t &result) const;
     int RunOnStack(const int32_t *slots, int32_t &result) const;
+    bool ReadTable(const VariableTable &table, int32_t *slots) const;
     int MissingVariable(size_t count, const VariableTable *table) const;
     void EvaluateColumns(const int32_t *rows, size_t stride, size_t count, int32_t *results) const;
 
