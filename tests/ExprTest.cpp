@@ -466,6 +466,29 @@ TEST(Evaluation, BothEnginesComputeAndFailAlike)
         // Every row skips the operand, and then needs the division after it.
         {"1/0 0/1 */4 100/1 2/0 //4 &&/11 100/1 2/0 //4 +/5", {{1, 1}, {2, 0}}, kFail, 0, kDenominator,
             "1 0 * 100 0 / && 100 0 / +"},
+        // Constants fold only where no division by zero that may run is lost,
+        // and a variable folded away is still required.
+        {"0/1 8/1 0/1 %/4 &&/11", {}, 0, 0, ""},
+        {"8/1 0/1 %/4 1/1 ||/12", {}, kFail, 0, kDenominator},
+        {"1/0 2/0 //4 0/1 */4", {{1, 5}, {2, 0}}, kFail, 0, kDenominator, "5 0 / 0 *"},
+        {"1/0 2/0 //4 0/1 &/8", {{1, 5}, {2, 0}}, kFail, 0, kDenominator, "5 0 / 0 &"},
+        {"1/0 2/0 //4 0/1 &&/11", {{1, 5}, {2, 0}}, kFail, 0, kDenominator, "5 0 / 0 &&"},
+        {"1/0 2/0 //4 1/1 >/6 0/1 &/8", {{1, 5}, {2, 0}}, kFail, 0, kDenominator, "5 0 / 1 > 0 &"},
+        {"0/1 0099/0 &&/11 1/1 +/5", {}, kFail, 0, "1 fail to get value for variable(0099) \n"},
+        {"1/0 3/1 >/6 2/0 %/4 1/1 ^/9", {{1, 5}, {2, 7}}, 0, 0, "", "5 3 > 7 % 1 ^"},
+        // Sums and products wrap: (x + 25) * 3 >= 400 is not x >= 109.
+        {"1/0 25/1 +/5 3/1 */4 400/1 >=/6", {{1, 715827858}}, 0, 0, "", "715827858 25 + 3 * 400 >="},
+        // Comparisons fused into && and ||, the constant on either side; the
+        // zero rows need the other side, and the right operand that is never
+        // 0 may be dropped only if it cannot fail.
+        {"1/0 80/1 >/6 500/1 2/0 >/6 &&/11", {{1, 100}, {2, 3}}, 0, 1, "", "100 80 > 500 3 > &&"},
+        {"1/0 -5/1 </6 2147483647/1 2/0 <=/6 ||/12", {{1, 100}, {2, 3}}, 0, 0, "",
+            "100 -5 < 2147483647 3 <= ||"},
+        {"1/0 25/1 +/5 3/1 */4 400/1 >=/6 2/0 4/0 %/4 0/1 ==/7 255/1 &/8 1/1 ^/9 4/1 |/10 &&/11",
+            {{1, 200}, {2, 7}, {4, 0}}, kFail, 0, kDenominator,
+            "200 25 + 3 * 400 >= 7 0 % 0 == 255 & 1 ^ 4 | &&"},
+        {"1/0 25/1 +/5 3/1 */4 400/1 >=/6 2/0 7/1 %/4 0/1 ==/7 255/1 &/8 1/1 ^/9 4/1 |/10 &&/11",
+            {{1, 200}, {2, 7}}, 0, 1, "", "200 25 + 3 * 400 >= 7 7 % 0 == 255 & 1 ^ 4 | &&"},
         // Constants and variables in many registers at many depths.
         {"1/1 1/0 3/1 2/0 5/1 -/5 -/5 -/5 -/5", {{1, 10}, {2, 4}}, 0, -5, "", "1 10 3 4 5 - - - -"},
     };
@@ -534,8 +557,12 @@ TEST(Evaluation, OperatorsOnTheEdges)
                 ExpectAllWays(Parse(std::string("1/0 2/0 ") + op), {{1, int32_t(a)}, {2, int32_t(b)}},
                     byZero ? kFail : 0, byZero ? 0 : int32_t(uint32_t(v)), byZero ? kDenominator : "",
                     substituted.c_str());
-                // The right operand a constant, which the compiled form may divide by otherwise.
+                // Either operand a constant, which the compiled form may divide by
+                // or compare with otherwise.
                 ExpectAllWays(Parse("1/0 " + std::to_string(b) + "/1 " + op), {{1, int32_t(a)}},
+                    byZero ? kFail : 0, byZero ? 0 : int32_t(uint32_t(v)), byZero ? kDenominator : "",
+                    substituted.c_str());
+                ExpectAllWays(Parse(std::to_string(a) + "/1 2/0 " + op), {{2, int32_t(b)}},
                     byZero ? kFail : 0, byZero ? 0 : int32_t(uint32_t(v)), byZero ? kDenominator : "",
                     substituted.c_str());
             }
