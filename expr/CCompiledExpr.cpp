@@ -10,7 +10,6 @@
 namespace fernvault::alarm_manager {
 
 namespace {
-using compiled::Kind;
 using compiled::Node;
 using evaluation::Failure;
 using evaluation::PostfixEntry;

@@ -105,19 +105,18 @@ template <Kind kind> int32_t RowOperand(const Node &node, size_t side, const int
         return node.constants[side];
 }
 
-// left op right, where the right operand is of kind `right`; a zero
-// divisor sets `failed`.
-template <BinaryOp op, Kind right>
-int32_t Compute(const Node &node, int32_t left, int32_t value, bool *failed)
+// left op right, the right operand of kind `kind`; a zero divisor sets
+// *failed.
+template <BinaryOp op, Kind kind> int32_t Compute(const Node &node, int32_t left, int32_t right, bool *failed)
 {
-    if constexpr (right == Kind::EDivisor) {
-        return op == BinaryOp::EDiv ? DivideByConstant(left, value, node.divisor)
-                                    : RemainderByConstant(left, value, node.divisor);
+    if constexpr (kind == Kind::EDivisor) {
+        return op == BinaryOp::EDiv ? DivideByConstant(left, right, node.divisor)
+                                    : RemainderByConstant(left, right, node.divisor);
     } else {
-        int32_t result = 0;
-        if (!Apply(op, left, value, result))
+        int32_t value = 0;
+        if (!Apply(op, left, right, value))
             *failed = true;
-        return result;
+        return value;
     }
 }
 
