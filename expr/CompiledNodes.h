@@ -184,10 +184,9 @@ template <BinaryOp op, Kind left, Kind right> void ColumnOf(const Node &node, Bl
 
 template <size_t kStride> void GatherRows(const int32_t *rows, Block &block)
 {
-    Column *columns = block.columns.data();
     for (size_t lane = 0; lane < kLanes; ++lane)
         for (size_t slot = 0; slot < kStride; ++slot)
-            columns[slot][lane] = rows[lane * kStride + slot];
+            block.columns[slot][lane] = rows[lane * kStride + slot];
 }
 
 template <Kind kind> using KindConstant = std::integral_constant<Kind, kind>;
