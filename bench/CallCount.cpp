@@ -9,6 +9,8 @@
 //   table  the sample's four values written into one reused table, then Evaluate(table, result)
 //   rows   one EvaluateRows over all the samples' rows a pass: CALLS counts
 //          rows; the checksum is the last pass's
+//   road   the whole road with no compiled form: VerifyExpression into one
+//          reused list, then EvaluatePostfix with the reused table
 //
 // Records go to a silent quorlith_printf (SilentLog.cpp).
 #include <cstdio>
@@ -22,6 +24,8 @@
 namespace {
 
 using namespace quillet_bench;
+using fernvault::alarm_manager::CExprUtil;
+using fernvault::alarm_manager::TokenList;
 
 // What the loop keeps alive: the sum of the results and the failures.
 struct Checksum {
@@ -78,6 +82,22 @@ Checksum ByRows(const CCompiledExpr &compiled, size_t passes)
     return checksum;
 }
 
+Checksum ByRoad(const Rule &rule, size_t passes)
+{
+    SampleTable table;
+    TokenList list;
+    Checksum checksum;
+    int32_t value = 0;
+    for (size_t pass = 0; pass < passes; ++pass)
+        for (const Sample &s : kSamples) {
+            int status = CExprUtil::VerifyExpression(list, rule.text);
+            if (status == 0)
+                status = CExprUtil::EvaluatePostfix(list, table.Write(s), value);
+            checksum.Add(status, value);
+        }
+    return checksum;
+}
+
 const Rule *FindRule(const char *name)
 {
     for (const Rule &rule : kRules)
@@ -88,8 +108,8 @@ const Rule *FindRule(const char *name)
 
 int Usage()
 {
-    std::fprintf(
-        stderr, "usage: quillet_call_count slots|table|rows RULE CALLS (a multiple of %zu)\n", kSampleCount);
+    std::fprintf(stderr, "usage: quillet_call_count slots|table|rows|road RULE CALLS (a multiple of %zu)\n",
+        kSampleCount);
     for (const Rule &rule : kRules)
         std::fprintf(stderr, "  %-8s %s\n", rule.name, rule.text);
     return 2;
@@ -106,12 +126,13 @@ int main(int argc, char **argv)
     char *end = nullptr;
     const size_t calls = std::strtoul(argv[3], &end, 10);
     if (rule == nullptr || *end != '\0' || calls % kSampleCount != 0 ||
-        (mode != "slots" && mode != "table" && mode != "rows"))
+        (mode != "slots" && mode != "table" && mode != "rows" && mode != "road"))
         return Usage();
     const CCompiledExpr compiled = Compiled(rule->text);
     const size_t passes = calls / kSampleCount;
     const Checksum checksum = mode == "rows" ? ByRows(compiled, passes)
         : mode == "table"                    ? ByTable(compiled, passes)
+        : mode == "road"                     ? ByRoad(*rule, passes)
                                              : BySlots(compiled, passes);
     std::printf("%s %s, %zu calls: sum %u, %zu failed\n", argv[1], rule->name, calls,
         static_cast<unsigned>(checksum.sum), checksum.failed);

@@ -20,7 +20,8 @@ sysroot=$(sed -n 's/^QUILLET_ARMHF_SYSROOT:[A-Z]*=//p' "$armhf_build/CMakeCache.
 # argument moves the stack, and with it the path the start-up's string
 # routines take (alignment), by tens of instructions.
 calls=(1024 3072)
-cases=("slots 99-byte" "slots short" "slots range" "slots divide" "slots modulo" "rows 99-byte" "table 99-byte")
+cases=("slots 99-byte" "slots short" "slots range" "slots divide" "slots modulo" "rows 99-byte" "table 99-byte"
+    "road 99-byte")
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
@@ -75,7 +76,8 @@ if ! cmp -s "$tmp/checksums-x86_64" "$tmp/checksums-armhf"; then
     exit 1
 fi
 echo
-echo "Rules (slots: Evaluate by slots; rows: EvaluateRows; table: four table writes, then Evaluate(table)):"
+echo "Rules (slots: Evaluate by slots; rows: EvaluateRows; table: four table writes, then Evaluate(table);"
+echo "road: VerifyExpression, then the four table writes and EvaluatePostfix):"
 "$x86_64_program" 2>&1 | tail -n +2 || true
 echo "Checksums, the same on both machines:"
 sed 's/^/  /' "$tmp/checksums-x86_64"
