@@ -116,17 +116,19 @@ int CCompiledExpr::Evaluate(const VariableTable &table, int32_t &result) const
 // Writes each slot's value from `table` into `slots`; false if it lacks one.
 bool CCompiledExpr::ReadTable(const VariableTable &table, int32_t *slots) const
 {
-    // Both are ascending: the entry after one slot's is often the next slot's.
-    auto entry = table.begin();
+    // Both are ascending: the entry after one slot's is often the next slot's,
+    // and looked for only if there is a next slot.
     const auto end = table.end();
-    for (const uint16_t number : variables_) {
-        if (entry == end || entry->first != number) {
-            entry = table.find(number);
+    auto entry = table.begin();
+    for (size_t slot = 0; slot < variables_.size(); ++slot) {
+        if (slot != 0 && entry != end)
+            ++entry;
+        if (entry == end || entry->first != variables_[slot]) {
+            entry = table.find(variables_[slot]);
             if (entry == end)
                 return false;
         }
-        *slots++ = entry->second;
-        ++entry;
+        slots[slot] = entry->second;
     }
     return true;
 }
