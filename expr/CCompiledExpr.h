@@ -60,10 +60,11 @@ public:
     // its status in statuses[r]; the records come in row order. Returns 0
     // when every row succeeds, else 20014. `rows` may be null when count or
     // stride is 0; `results` and `statuses` hold `count` elements each and
-    // may be null when count is 0. Blocks of rows are computed a column at a
-    // time; a list that divides by a variable or by a constant 0, that is not
-    // well formed, or that is nested very deep runs row by row, as does a
-    // stride shorter than GetVariables().size().
+    // may be null when count is 0. Where the processor has vector registers,
+    // blocks of 64 rows are computed a column at a time; rows run one by one
+    // without them, for a list that divides by a variable or by a constant 0,
+    // that is not well formed or that is nested very deep, and for a stride
+    // shorter than GetVariables().size().
     int EvaluateRows(const int32_t *rows, size_t stride, size_t count, int32_t *results, int *statuses) const;
 
     CCompiledExpr(CCompiledExpr &&other) noexcept;
@@ -83,9 +84,9 @@ private:
     std::vector<uint16_t> variables_;         // ascending; the slot is the index
     std::vector<std::string> slotTexts_;      // the text of the first token naming each slot
     std::vector<uint32_t> slotsInListOrder_;  // slots in the order the list first names them
-    // A well-formed list is a tree of nodes in postfix order, the root last
-    // but for operands that constants decided; any other list keeps its
-    // entries, a variable's value its slot, for the stack engine.
+    // A well-formed list is a tree of nodes, each after its operand nodes,
+    // the root last; any other list, or one whose tree would be too high,
+    // keeps its entries, a variable's value its slot, for the stack engine.
     std::vector<compiled::Node> nodes_;
     const compiled::Node *root_ = nullptr;
     const compiled::Node *infallibleRoot_ = nullptr;  // root_, when no node it needs can divide by zero
