@@ -62,6 +62,32 @@ CCompiledExpr::CCompiledExpr(const TokenList &postfix)
     }
 }
 
+// The nodes point at one another and the root at one of them: a copy's
+// point at its own.
+CCompiledExpr::CCompiledExpr(const CCompiledExpr &other)
+    : variables_(other.variables_)
+    , slotTexts_(other.slotTexts_)
+    , slotsInListOrder_(other.slotsInListOrder_)
+    , nodes_(other.nodes_)
+    , entries_(other.entries_)
+{
+    const auto own = [this, &other](const Node *node) {
+        return node == nullptr ? nullptr : nodes_.data() + (node - other.nodes_.data());
+    };
+    for (Node &node : nodes_)
+        for (const Node *&operand : node.nodes)
+            operand = own(operand);
+    root_ = own(other.root_);
+    infallibleRoot_ = own(other.infallibleRoot_);
+}
+
+CCompiledExpr &CCompiledExpr::operator=(const CCompiledExpr &other)
+{
+    if (this != &other)
+        *this = CCompiledExpr(other);
+    return *this;
+}
+
 CCompiledExpr::CCompiledExpr(CCompiledExpr &&other) noexcept = default;
 CCompiledExpr &CCompiledExpr::operator=(CCompiledExpr &&other) noexcept = default;
 CCompiledExpr::~CCompiledExpr() = default;

@@ -67,10 +67,11 @@ public:
     // shorter than GetVariables().size().
     int EvaluateRows(const int32_t *rows, size_t stride, size_t count, int32_t *results, int *statuses) const;
 
+    // A copy is a form of its own, which outlives the original.
+    CCompiledExpr(const CCompiledExpr &other);
+    CCompiledExpr &operator=(const CCompiledExpr &other);
     CCompiledExpr(CCompiledExpr &&other) noexcept;
     CCompiledExpr &operator=(CCompiledExpr &&other) noexcept;
-    CCompiledExpr(const CCompiledExpr &) = delete;  // the nodes point at one another
-    CCompiledExpr &operator=(const CCompiledExpr &) = delete;
     ~CCompiledExpr();
 
 private:

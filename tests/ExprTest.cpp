@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <set>
 #include <sstream>
@@ -353,7 +354,10 @@ void ExpectAllWays(const TokenList &list, const VariableTable &table, int status
         std::to_string(status) + " " + std::to_string(result) + " " + messages);
     EXPECT_EQ(Describe(copy, false), substituted ? substituted : Describe(list, false));
 
-    const CCompiledExpr compiled(list);
+    // A copy, the original gone: its nodes must be its own.
+    auto original = std::make_unique<const CCompiledExpr>(list);
+    const CCompiledExpr compiled = *original;
+    original.reset();
     EXPECT_EQ(Evaluate([&](int32_t &v) { return compiled.Evaluate(table, v); }), expected);
     std::vector<int32_t> values;
     VariableTable present;
