@@ -188,6 +188,7 @@ TEST(ChildProcess, ReplayRules)
         {"8 / ({$1} + 2)", many + "1 2\n", 2, "",
             Valid("8 / ({$1} + 2)") + zero + "samples:100002: error: expected 1 values, got 2\n"},
         {"1", "1 0001\n", 2, "", "samples:1: error: variable 1 has two columns\n"},
+        {"1", "", 2, "", "samples:1: error: no variable numbers\n"},
     };
     const std::filesystem::path home = std::filesystem::current_path();
     std::string dir = (std::filesystem::temp_directory_path() / "replay_rules.XXXXXX").string();
