@@ -15,15 +15,6 @@ using evaluation::Failure;
 using evaluation::PostfixEntry;
 using evaluation::RecordFailure;
 
-// Rows a column at a time pay where a lane loop runs in vector registers;
-// without them (the 32-bit ARM baseline has no NEON) a row through the tree
-// costs less than a row of every column.
-#if defined(__SSE2__) || defined(__ARM_NEON)
-constexpr bool kColumns = true;
-#else
-constexpr bool kColumns = false;
-#endif
-
 }  // namespace
 
 CCompiledExpr::CCompiledExpr(const TokenList &postfix)
@@ -183,7 +174,7 @@ int CCompiledExpr::MissingVariable(size_t count, const VariableTable *table) con
 int CCompiledExpr::EvaluateRows(
     const int32_t *rows, size_t stride, size_t count, int32_t *results, int *statuses) const
 {
-    if (kColumns && infallibleRoot_ != nullptr && stride >= variables_.size()) {
+    if (infallibleRoot_ != nullptr && stride >= variables_.size()) {
         EvaluateColumns(rows, stride, count, results);
         std::fill_n(statuses, count, 0);
         return 0;

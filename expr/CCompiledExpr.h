@@ -60,11 +60,10 @@ public:
     // its status in statuses[r]; the records come in row order. Returns 0
     // when every row succeeds, else 20014. `rows` may be null when count or
     // stride is 0; `results` and `statuses` hold `count` elements each and
-    // may be null when count is 0. Where the processor has vector registers,
-    // blocks of 64 rows are computed a column at a time; rows run one by one
-    // without them, for a list that divides by a variable or by a constant 0,
-    // that is not well formed or that is nested very deep, and for a stride
-    // shorter than GetVariables().size().
+    // may be null when count is 0. Blocks of 64 rows are computed a column
+    // at a time; rows run one by one for a list that divides by a variable or
+    // by a constant 0, that is not well formed or that is nested very deep,
+    // and for a stride shorter than GetVariables().size().
     int EvaluateRows(const int32_t *rows, size_t stride, size_t count, int32_t *results, int *statuses) const;
 
     // A copy is a form of its own, which outlives the original.
