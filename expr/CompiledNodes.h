@@ -41,6 +41,14 @@ inline int32_t Holds(const Range &range, int32_t value)
     return Truth(static_cast<uint32_t>(value) - static_cast<uint32_t>(range.low) <= range.span);
 }
 
+// The values `range` does not hold for; none if it holds for every value.
+inline std::optional<Range> Complement(const Range &range)
+{
+    if (range.span == UINT32_MAX)
+        return std::nullopt;
+    return Range{Wrap(static_cast<uint32_t>(range.low) + range.span + 1U), UINT32_MAX - range.span - 1U};
+}
+
 // Where compare(v), a comparison of v with the constant c (on either side),
 // holds; none where it holds for no value. The values on c's side of the
 // comparison (those for which it gives what it gives at c) run from c, or
@@ -52,12 +60,8 @@ template <typename Compare> std::optional<Range> RangeOf(int32_t c, Compare comp
     const bool atC = compare(c);
     const int32_t low = compare(kLeast) == atC ? kLeast : c;
     const int32_t high = compare(kGreatest) == atC ? kGreatest : c;
-    const uint32_t span = static_cast<uint32_t>(high) - static_cast<uint32_t>(low);
-    if (atC)
-        return Range{low, span};
-    if (span == UINT32_MAX)
-        return std::nullopt;
-    return Range{Wrap(static_cast<uint32_t>(high) + 1U), UINT32_MAX - span - 1U};
+    const Range side{low, static_cast<uint32_t>(high) - static_cast<uint32_t>(low)};
+    return atC ? side : Complement(side);
 }
 
 constexpr size_t kLanes = 64;

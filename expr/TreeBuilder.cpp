@@ -42,14 +42,6 @@ bool Divides(BinaryOp op)
     return op == BinaryOp::EDiv || op == BinaryOp::EMod;
 }
 
-// The values a test does not hold for, if it holds for any.
-std::optional<Range> Complement(const Range &range)
-{
-    if (range.span == UINT32_MAX)
-        return std::nullopt;
-    return Range{Wrap(static_cast<uint32_t>(range.low) + range.span + 1U), UINT32_MAX - range.span - 1U};
-}
-
 class CBuilder {
 public:
     explicit CBuilder(std::vector<Node> &nodes)
