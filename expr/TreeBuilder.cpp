@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <optional>
 
 namespace fernvault::alarm_manager::compiled {
@@ -42,13 +43,10 @@ bool Divides(BinaryOp op)
     return op == BinaryOp::EDiv || op == BinaryOp::EMod;
 }
 
+// Builds nodes that name their operand nodes by position; Finish links
+// them, so that the nodes may move while they are built.
 class CBuilder {
 public:
-    explicit CBuilder(std::vector<Node> &nodes)
-        : nodes_(nodes)
-    {
-    }
-
     // left op right.
     Pending Join(BinaryOp op, const Pending &left, const Pending &right)
     {
@@ -72,7 +70,8 @@ public:
                 return *folded;
         const Pending l = Materialise(left);
         const Pending r = Materialise(right);
-        Pending value = Test(op, l, r).value_or(AddNode(op, l, r));
+        const std::optional<Pending> test = Test(op, l, r);
+        Pending value = test ? *test : AddNode(op, l, r);
         if (truthOperand) {
             value.truth = (known[0] == 0 || known[0] == 1) && (known[1] == 0 || known[1] == 1);
             value.nonZero = known[0] != 0 && known[1] != 0;
@@ -89,11 +88,37 @@ public:
         return AddNode(BinaryOp::EBitOr, materialised, Constant(0));  // x | 0 is x
     }
 
+    // The nodes that `root` needs, in their order, each pointing at its
+    // operand nodes; the rest, which folding left behind, are dropped.
+    [[nodiscard]] std::vector<Node> Finish(size_t root) const
+    {
+        std::vector<bool> needed(root + 1, false);
+        needed[root] = true;
+        for (size_t i = root + 1; i-- > 0;)
+            for (const size_t operand : operands_[i])
+                if (needed[i] && operand != kNoNode)
+                    needed[operand] = true;
+        std::vector<Node> kept;
+        kept.reserve(static_cast<size_t>(std::count(needed.begin(), needed.end(), true)));
+        std::vector<size_t> at(root + 1, 0);
+        for (size_t i = 0; i <= root; ++i) {
+            if (!needed[i])
+                continue;
+            at[i] = kept.size();
+            kept.push_back(nodes_[i]);
+            for (size_t side = 0; side < 2; ++side)
+                kept.back().nodes[side] =
+                    operands_[i][side] == kNoNode ? nullptr : &kept[at[operands_[i][side]]];
+        }
+        return kept;
+    }
+
 private:
-    // The node for left op right, appended to the nodes, which have room.
+    // The node for left op right.
     Pending AddNode(BinaryOp op, const Pending &left, const Pending &right)
     {
         Node node{};
+        std::array<size_t, 2> operands{};
         Kind rightKind = right.kind;
         if (Divides(op) && right.kind == Kind::EConstant && Magnitude(right.constant) >= 2) {
             rightKind = Kind::EDivisor;
@@ -106,10 +131,11 @@ private:
             node.constants[side] = operand.constant;
             node.ranges[side] = operand.range;
             const bool isNode = operand.kind == Kind::ENode || operand.kind == Kind::ENodeTest;
-            node.nodes[side] = isNode ? &nodes_[operand.index] : nullptr;
+            operands[side] = isNode ? operand.index : kNoNode;
         }
         Specialise(node, op, left.kind, rightKind);
         nodes_.push_back(node);
+        operands_.push_back(operands);
         const bool zeroPossible = !(right.kind == Kind::EConstant && right.constant != 0);
         return {Kind::ENode, 0, static_cast<uint32_t>(nodes_.size() - 1), {},
             1 + std::max(left.height, right.height),
@@ -198,42 +224,16 @@ private:
         return true;
     }
 
-    std::vector<Node> &nodes_;
+    static constexpr size_t kNoNode = SIZE_MAX;
+    std::vector<Node> nodes_;
+    std::vector<std::array<size_t, 2>> operands_;  // each node's operand nodes, by position
 };
-
-// Keeps the nodes that `root` needs, in their order, and drops the rest,
-// which folding left behind.
-void KeepNeeded(std::vector<Node> &nodes, size_t root)
-{
-    std::vector<bool> needed(root + 1, false);
-    needed[root] = true;
-    for (size_t i = root + 1; i-- > 0;)
-        for (const Node *operand : nodes[i].nodes)
-            if (needed[i] && operand != nullptr)
-                needed[static_cast<size_t>(operand - nodes.data())] = true;
-    std::vector<Node> kept;
-    kept.reserve(static_cast<size_t>(std::count(needed.begin(), needed.end(), true)));
-    std::vector<size_t> at(root + 1, 0);
-    for (size_t i = 0; i <= root; ++i) {
-        if (!needed[i])
-            continue;
-        at[i] = kept.size();
-        kept.push_back(nodes[i]);
-        for (const Node *&operand : kept.back().nodes)
-            if (operand != nullptr)
-                operand = &kept[at[static_cast<size_t>(operand - nodes.data())]];
-    }
-    nodes = std::move(kept);
-}
 
 }  // namespace
 
 bool BuildTree(const std::vector<PostfixEntry> &entries, Tree &tree)
 {
-    // Nodes point at one another: no reallocation. Each operator makes at
-    // most two (a test it cannot fuse, and its own), the root one more.
-    tree.nodes.reserve(2 * entries.size() + 1);
-    CBuilder builder(tree.nodes);
+    CBuilder builder;
     std::vector<Pending> stack;
     bool isTree = true;
     for (auto entry = entries.begin(); isTree && entry != entries.end(); ++entry) {
@@ -255,7 +255,7 @@ bool BuildTree(const std::vector<PostfixEntry> &entries, Tree &tree)
         return false;
     }
     const Pending root = builder.AsNode(stack.back());
-    KeepNeeded(tree.nodes, root.index);
+    tree.nodes = builder.Finish(root.index);
     tree.canFail = root.canFail;
     return true;
 }
