@@ -14,7 +14,6 @@ using compiled::Node;
 using evaluation::Failure;
 using evaluation::PostfixEntry;
 using evaluation::RecordFailure;
-
 }  // namespace
 
 CCompiledExpr::CCompiledExpr(const TokenList &postfix)
@@ -46,11 +45,8 @@ CCompiledExpr::CCompiledExpr(const TokenList &postfix)
             entries.push_back(PostfixEntry{static_cast<int32_t>(slot), BinaryOp::EMul, false, true});
         }
     }
-    if (!CompileTree(entries)) {
-        nodes_.clear();
-        nodes_.shrink_to_fit();
+    if (!CompileTree(entries))
         entries_ = std::move(entries);
-    }
 }
 
 // The nodes point at one another and the root at one of them: a copy's
