@@ -115,6 +115,12 @@ constexpr bool MayShortCircuit(BinaryOp op)
     return !NeedsRightOperand(op, 0) || !NeedsRightOperand(op, 1);
 }
 
+// Whether `op` divides: / and %, the operators that fail on a zero divisor.
+constexpr bool Divides(BinaryOp op)
+{
+    return op == BinaryOp::EDiv || op == BinaryOp::EMod;
+}
+
 // Whether `op` compares its operands (yielding 1 or 0).
 constexpr bool IsComparison(BinaryOp op)
 {

@@ -29,6 +29,12 @@ namespace fernvault::alarm_manager::compiled {
 // constant, the comparison fused into the operator that consumes it.
 enum class Kind : uint8_t { ESlot, EConstant, EDivisor, ENode, ESlotTest, ENodeTest };
 
+// Whether `kind` is a comparison fused into the && or || that takes it.
+constexpr bool IsTest(Kind kind)
+{
+    return kind == Kind::ESlotTest || kind == Kind::ENodeTest;
+}
+
 // A comparison with a constant as the values it holds for: v with
 // v - low <= span, wrapping around, so an interval or all but one interval.
 struct Range {
@@ -255,10 +261,8 @@ inline void Gather(const int32_t *rows, size_t stride, size_t lanes, Block &bloc
 // divisor is the right operand of / or %, a test an operand of && or ||.
 constexpr bool Takes(BinaryOp op, Kind left, Kind right)
 {
-    const bool divides = op == BinaryOp::EDiv || op == BinaryOp::EMod;
-    const auto isTest = [](Kind kind) { return kind == Kind::ESlotTest || kind == Kind::ENodeTest; };
-    return left != Kind::EDivisor && (right != Kind::EDivisor || divides) &&
-        (MayShortCircuit(op) || (!isTest(left) && !isTest(right)));
+    return left != Kind::EDivisor && (right != Kind::EDivisor || Divides(op)) &&
+        (MayShortCircuit(op) || (!IsTest(left) && !IsTest(right)));
 }
 
 // Sets the functions of `node` for `op` over operands of kinds `left` and

@@ -8,13 +8,11 @@
 #ifndef QUILLET_EXPR_EVALUATION_H
 #define QUILLET_EXPR_EVALUATION_H
 
-#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
-#include <type_traits>
 
 #include "Arithmetic.h"
 

@@ -33,16 +33,6 @@ Pending Slot(uint32_t slot)
     return {Kind::ESlot, 0, slot, {}, 0, false, false, false};
 }
 
-bool IsTest(Kind kind)
-{
-    return kind == Kind::ESlotTest || kind == Kind::ENodeTest;
-}
-
-bool Divides(BinaryOp op)
-{
-    return op == BinaryOp::EDiv || op == BinaryOp::EMod;
-}
-
 // Builds nodes that name their operand nodes by position; Finish links
 // them, so that the nodes may move while they are built.
 class CBuilder {
