@@ -100,7 +100,6 @@ test-armhf: build-armhf
 # that do not read the stand-in's own records are built and run.
 test-platform-log: build
 	rm -rf $(PLATFORM_LOG_DIR)
-	cmake --build $(BUILD_DIR) --target preinstall
 	cmake --install $(BUILD_DIR) --component quorlithpub --prefix $(CURDIR)/$(PLATFORM_LOG_DIR)/platform
 	cmake -S . -B $(PLATFORM_LOG_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DQUILLET_PLATFORM_LOG_LIBRARY=$(CURDIR)/$(PLATFORM_LOG_DIR)/platform/lib/libquorlithpub.so

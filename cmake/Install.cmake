@@ -14,8 +14,12 @@ set(QUILLET_INCLUDEDIR ${CMAKE_INSTALL_INCLUDEDIR}/quillet)
 set(QUILLET_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/quillet)
 
 # No rpath: the installed tool finds the log library, the platform's or the
-# stand-in, through the loader's ordinary search path.
+# stand-in, through the loader's ordinary search path. It is copied as linked
+# for the build tree (CMakeLists.txt), then its run path removed; DESTDIR and
+# --prefix count as for the copy.
 install(TARGETS quillet RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT quillet)
+install(CODE "file(RPATH_REMOVE FILE \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/$<TARGET_FILE_NAME:quillet>\")"
+  COMPONENT quillet)
 install(FILES man/quillet.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT quillet)
 
 set_target_properties(quillet_expr PROPERTIES EXPORT_NAME expr)
