@@ -10,6 +10,7 @@
 #include <string>
 
 #include "CExprUtil.h"
+#include "Operators.h"
 
 namespace fernvault::alarm_manager {
 
@@ -52,26 +53,6 @@ inline uint16_t VariableNumber(const std::string &text)
 {
     return static_cast<uint16_t>(ReadInt32(text.c_str()));
 }
-
-// One binary operator, told apart by code and, within a code, by text.
-enum class BinaryOp : uint8_t {
-    EMul,
-    EDiv,
-    EMod,
-    EAdd,
-    ESub,
-    EGreater,
-    ELess,
-    EGreaterEqual,
-    ELessEqual,
-    EEqual,
-    ENotEqual,
-    EBitAnd,
-    EBitXor,
-    EBitOr,
-    ELogicAnd,
-    ELogicOr,
-};
 
 // The operator of an IsBinaryOperator token. Within a code the texts are
 // tested in a fixed order and the last row takes every other text.
@@ -139,41 +120,14 @@ inline int32_t Wrap(uint32_t bits)
 }
 
 // left op right into `value`; false, with `value` untouched, for "/" and "%"
-// by zero. INT32_MIN / -1 wraps to INT32_MIN and INT32_MIN % -1 is 0.
-// Inlined wherever it is called: with `op` known there, only its case remains.
+// by zero. Inlined wherever it is called: with `op` known there, only its
+// case of Meaning remains.
 [[gnu::always_inline]] inline bool Apply(BinaryOp op, int32_t left, int32_t right, int32_t &value)
 {
-    const auto l = static_cast<uint32_t>(left);
-    const auto r = static_cast<uint32_t>(right);
-    switch (op) {
-    case BinaryOp::EMul: value = Wrap(l * r); return true;
-    case BinaryOp::EDiv:
-    case BinaryOp::EMod:
-        if (right == 0)
-            return false;
-        if (right == -1)
-            value = op == BinaryOp::EDiv ? Wrap(0U - l) : 0;
-        else
-            value = op == BinaryOp::EDiv ? left / right : left % right;
-        return true;
-    case BinaryOp::EAdd: value = Wrap(l + r); return true;
-    case BinaryOp::ESub: value = Wrap(l - r); return true;
-    case BinaryOp::EGreater: value = Truth(left > right); return true;
-    case BinaryOp::ELess: value = Truth(left < right); return true;
-    case BinaryOp::EGreaterEqual: value = Truth(left >= right); return true;
-    case BinaryOp::ELessEqual: value = Truth(left <= right); return true;
-    case BinaryOp::EEqual: value = Truth(left == right); return true;
-    case BinaryOp::ENotEqual: value = Truth(left != right); return true;
-    case BinaryOp::EBitAnd: value = Wrap(l & r); return true;
-    case BinaryOp::EBitXor: value = Wrap(l ^ r); return true;
-    case BinaryOp::EBitOr: value = Wrap(l | r); return true;
-    default: {  // && and ||: a select, not a branch, so that a loop over rows vectorises
-        const uint32_t needed = 0U - static_cast<uint32_t>(NeedsRightOperand(op, left));
-        value = Wrap((static_cast<uint32_t>(Truth(right != 0)) & needed) |
-            (static_cast<uint32_t>(ShortCircuitValue(op)) & ~needed));
-        return true;
-    }
-    }
+    if (Divides(op) && right == 0)
+        return false;
+    value = Meaning(op, left, right);
+    return true;
 }
 
 // |value| as an unsigned number, defined for INT32_MIN too.
