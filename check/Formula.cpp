@@ -4,65 +4,55 @@
 #include <vector>
 
 #include "Arithmetic.h"
+#include "Operators.h"
 
 namespace fernvault::alarm_manager {
 
-namespace {
-
 constexpr unsigned kBits = 32;
 
-z3::expr Word(z3::context &context, int32_t value)
-{
-    return context.bv_val(value, kBits);
-}
-
-z3::expr TruthOf(const z3::expr &holds)
-{
-    z3::context &context = holds.ctx();
-    return z3::ite(holds, Word(context, 1), Word(context, 0));
-}
-
-// left op right, where it does not fail.
-z3::expr ValueOf(BinaryOp op, const z3::expr &left, const z3::expr &right)
-{
-    z3::expr zero = Word(left.ctx(), 0);
-    switch (op) {
-    case BinaryOp::EMul: return left * right;
-    case BinaryOp::EDiv: return left / right;  // bvsdiv: INT32_MIN / -1 is INT32_MIN
-    case BinaryOp::EMod: return z3::srem(left, right);
-    case BinaryOp::EAdd: return left + right;
-    case BinaryOp::ESub: return left - right;
-    case BinaryOp::EGreater: return TruthOf(left > right);
-    case BinaryOp::ELess: return TruthOf(left < right);
-    case BinaryOp::EGreaterEqual: return TruthOf(left >= right);
-    case BinaryOp::ELessEqual: return TruthOf(left <= right);
-    case BinaryOp::EEqual: return TruthOf(left == right);
-    case BinaryOp::ENotEqual: return TruthOf(left != right);
-    case BinaryOp::EBitAnd: return left & right;
-    case BinaryOp::EBitXor: return left ^ right;
-    case BinaryOp::EBitOr: return left | right;
-    case BinaryOp::ELogicAnd: return z3::ite(left != zero, TruthOf(right != zero), zero);
-    case BinaryOp::ELogicOr: return z3::ite(left != zero, Word(left.ctx(), 1), TruthOf(right != zero));
+// The primitives of Meaning (Operators.h) on 32-bit solver terms, so that
+// the formulas compute each operator exactly as evaluation does.
+template <> struct ValueOps<z3::expr> {
+    static z3::expr Word(z3::context &context, int32_t value) { return context.bv_val(value, kBits); }
+    static z3::expr Truth(const z3::expr &holds)
+    {
+        return z3::ite(holds, Word(holds.ctx(), 1), Word(holds.ctx(), 0));
     }
-    return zero;
-}
 
-// Whether `op` needs its right operand, given the left one.
+    static z3::expr Add(const z3::expr &a, const z3::expr &b) { return a + b; }
+    static z3::expr Sub(const z3::expr &a, const z3::expr &b) { return a - b; }
+    static z3::expr Mul(const z3::expr &a, const z3::expr &b) { return a * b; }
+    // bvsdiv and bvsrem: INT32_MIN / -1 is INT32_MIN, INT32_MIN % -1 is 0.
+    static z3::expr Quotient(const z3::expr &a, const z3::expr &b) { return a / b; }
+    static z3::expr Remainder(const z3::expr &a, const z3::expr &b) { return z3::srem(a, b); }
+    static z3::expr BitAnd(const z3::expr &a, const z3::expr &b) { return a & b; }
+    static z3::expr BitOr(const z3::expr &a, const z3::expr &b) { return a | b; }
+    static z3::expr BitXor(const z3::expr &a, const z3::expr &b) { return a ^ b; }
+    static z3::expr Less(const z3::expr &a, const z3::expr &b) { return Truth(a < b); }  // signed
+    static z3::expr Equal(const z3::expr &a, const z3::expr &b) { return Truth(a == b); }
+    static z3::expr IsZero(const z3::expr &a) { return Truth(a == Word(a.ctx(), 0)); }
+};
+
+namespace {
+
+using Ops = ValueOps<z3::expr>;
+
+// Whether `op` needs its right operand once `left` is known, by the
+// evaluator's own rule, which asks only whether the left operand is 0.
 z3::expr NeedsRight(BinaryOp op, const z3::expr &left)
 {
-    switch (op) {
-    case BinaryOp::ELogicAnd: return left != Word(left.ctx(), 0);
-    case BinaryOp::ELogicOr: return left == Word(left.ctx(), 0);
-    default: return left.ctx().bool_val(true);
-    }
+    z3::context &context = left.ctx();
+    return z3::ite(left == Ops::Word(context, 0), context.bool_val(NeedsRightOperand(op, 0)),
+        context.bool_val(NeedsRightOperand(op, 1)));
 }
 
+// A zero divisor fails where it runs; one that && or || skips does not.
 RuleFormula Combine(BinaryOp op, const RuleFormula &left, const RuleFormula &right)
 {
     z3::expr fails = left.fails || (NeedsRight(op, left.value) && right.fails);
     if (Divides(op))
-        fails = fails || right.value == Word(left.value.ctx(), 0);
-    return {ValueOf(op, left.value, right.value), fails};
+        fails = fails || right.value == Ops::Word(left.value.ctx(), 0);
+    return {Meaning(op, left.value, right.value), fails};
 }
 
 }  // namespace
@@ -87,7 +77,7 @@ std::optional<RuleFormula> FormulaOf(z3::context &context, const TokenList &post
         } else if (token.eTokenCode == EVariable) {
             stack.push_back({VariableTerm(context, VariableNumber(token.strToken)), context.bool_val(false)});
         } else {
-            stack.push_back({Word(context, ReadInt32(token.strToken.c_str())), context.bool_val(false)});
+            stack.push_back({Ops::Word(context, ReadInt32(token.strToken.c_str())), context.bool_val(false)});
         }
     }
     if (stack.size() != 1)
