@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # fetch-armhf-sysroot.sh DIR: fills DIR with Debian's armhf packages that the
-# cross build links against and the tests run on (APR, GoogleTest, the C and
+# cross build links against and the tests run on (APR, GoogleTest, Z3, the C and
 # C++ runtime, with every dependency apt resolves for them).
 #
 # apt runs with its own state, cache and source list under DIR/.apt, so the
@@ -13,7 +13,7 @@
 set -euo pipefail
 
 sysroot=${1:?usage: fetch-armhf-sysroot.sh DIR}
-packages=(libapr1-dev libgtest-dev libc6-dev libstdc++-12-dev libstdc++6 libgcc-s1)
+packages=(libapr1-dev libgtest-dev libz3-dev libc6-dev libstdc++-12-dev libstdc++6 libgcc-s1)
 
 mkdir -p "$sysroot"
 sysroot=$(cd "$sysroot" && pwd)
