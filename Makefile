@@ -142,6 +142,7 @@ bench: bench-build armhf-configure
 	bench/startup.sh $(BENCH_DIR)
 	cmake --build --preset armhf -j $(JOBS) --target quillet_call_count
 	bench/count-instructions.sh $(BENCH_DIR) $(ARMHF_BUILD_DIR)
+	bench/check-targets.sh $(BENCH_DIR)
 
 bench-build: deps
 	@scripts/ensure-packages.sh $(BENCH_PACKAGES)
