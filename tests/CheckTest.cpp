@@ -199,12 +199,14 @@ TEST(RuleChecker, CompareRules)
 }
 
 // A limit that runs out leaves a question unknown, never a wrong never:
-// both questions here have witnesses that take the solver longer than 1 ms.
+// true and false have witnesses that take the solver longer than 1 ms (the
+// fails question, never, may be proved in time or not: under an emulator
+// even that proof may not be).
 TEST(RuleChecker, TimeLimitGivesUnknown)
 {
     const std::string hard = "{$1} * {$2} * {$3} == 1234567 && {$1} > 1000 && {$2} > 1000 && {$3} > 1000";
     const std::string facts = FactsOf(hard, {}, 1);
-    EXPECT_EQ(facts.substr(2), "-");
+    EXPECT_NE(facts[2], 'E');
     EXPECT_NE(facts[0], '-');
     EXPECT_NE(facts[1], '-');
     EXPECT_NE(facts.find('?'), std::string::npos);
