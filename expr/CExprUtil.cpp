@@ -6,9 +6,9 @@
 #include <iterator>
 #include <string_view>
 
-#include "Arithmetic.h"
 #include "ExprLog.h"
 #include "FailureRecord.h"
+#include "TokenOperators.h"
 
 namespace fernvault::alarm_manager {
 
