@@ -1,10 +1,16 @@
-// The functions of the nodes that the tree builder makes: for each
-// combination that Builds names, Row (and Evaluate and ColumnOf where the
-// node may be part of a tree that cannot fail), generated from Apply
-// (Operators.h), so that every route computes alike.
+// The functions of the nodes that the tree builder makes, for each
+// combination that Builds names:
+// - Row computes one row, calling the node's operand nodes; it recurses as
+//   deep as the tree is high, which the builder bounds.
+// - Evaluate is a whole evaluation of the root of a tree that cannot fail.
+// - ColumnOf computes a block of kLanes rows into the node's column, reading
+//   its operands' columns, which the nodes before it in postfix order wrote.
+//   It computes both operands of && and ||, so it serves only trees in which
+//   no node can fail.
 #include "CompiledNodes.h"
 
 #include <cstdlib>
+#include <type_traits>
 #include <utility>
 
 namespace fernvault::alarm_manager::compiled {
@@ -95,49 +101,34 @@ template <BinaryOp op, Kind left, Kind right> void ColumnOf(const Node &node, Bl
     }
 }
 
-// One node that Builds names and its functions.
+constexpr size_t kKinds = static_cast<size_t>(Kind::ENodeTest) + 1;
+constexpr size_t kCombinations = kOperators.size() * kKinds * kKinds;
+
+constexpr size_t IndexOf(BinaryOp op, Kind left, Kind right)
+{
+    return (static_cast<size_t>(op) * kKinds + static_cast<size_t>(left)) * kKinds +
+        static_cast<size_t>(right);
+}
+
+// The IndexOf of each combination that Builds names, ascending, then how many.
+constexpr std::pair<std::array<size_t, kCombinations>, size_t> FindBuilt()
+{
+    std::pair<std::array<size_t, kCombinations>, size_t> built{};
+    for (size_t index = 0; index < kCombinations; ++index)
+        if (Builds(static_cast<BinaryOp>(index / (kKinds * kKinds)),
+                static_cast<Kind>(index / kKinds % kKinds), static_cast<Kind>(index % kKinds)))
+            built.first[built.second++] = index;
+    return built;
+}
+constexpr auto kBuilt = FindBuilt();
+
+// One node that Builds names, by IndexOf, and its functions.
 struct Specialisation {
-    BinaryOp op;
-    Kind left;
-    Kind right;
+    size_t index;
     int32_t (*row)(const Node &node, const int32_t *slots, bool *failed);
     int (*evaluate)(const Node &node, const int32_t *slots, int32_t &result);
     void (*column)(const Node &node, Block &block);
 };
-
-constexpr size_t kKinds = static_cast<size_t>(Kind::ENodeTest) + 1;
-constexpr size_t kCombinations = kOperators.size() * kKinds * kKinds;
-
-struct Combination {
-    BinaryOp op;
-    Kind left;
-    Kind right;
-};
-
-constexpr Combination CombinationAt(size_t index)
-{
-    return {static_cast<BinaryOp>(index / (kKinds * kKinds)), static_cast<Kind>(index / kKinds % kKinds),
-        static_cast<Kind>(index % kKinds)};
-}
-
-// How many combinations Builds names, and their indices, ascending.
-struct Built {
-    size_t count;
-    std::array<size_t, kCombinations> indices;
-};
-
-constexpr Built FindBuilt()
-{
-    Built built{};
-    for (size_t index = 0; index < kCombinations; ++index) {
-        const Combination c = CombinationAt(index);
-        if (Builds(c.op, c.left, c.right))
-            built.indices[built.count++] = index;
-    }
-    return built;
-}
-
-constexpr Built kBuilt = FindBuilt();
 
 // The whole evaluation, result and status, of a tree that `node` is the
 // root of and in which no node can fail.
@@ -149,7 +140,7 @@ int Evaluate(const Node &node, const int32_t *slots, int32_t &result)
 }
 
 // The evaluation and the column of a node that only a tree that may fail
-// has: never computed.
+// has: never called.
 [[noreturn]] int NoEvaluation(const Node & /*node*/, const int32_t * /*slots*/, int32_t & /*result*/)
 {
     std::abort();
@@ -161,29 +152,31 @@ int Evaluate(const Node &node, const int32_t *slots, int32_t &result)
 
 template <size_t index> constexpr Specialisation SpecialisationAt()
 {
-    constexpr Combination c = CombinationAt(index);
-    if constexpr (MayBeInfallible(c.op, c.left, c.right))
-        return {c.op, c.left, c.right, &Row<c.op, c.left, c.right>, &Evaluate<c.op, c.left, c.right>,
-            &ColumnOf<c.op, c.left, c.right>};
+    constexpr auto op = static_cast<BinaryOp>(index / (kKinds * kKinds));
+    constexpr auto left = static_cast<Kind>(index / kKinds % kKinds);
+    constexpr auto right = static_cast<Kind>(index % kKinds);
+    if constexpr (MayBeInfallible(op, left, right))
+        return {index, &Row<op, left, right>, &Evaluate<op, left, right>, &ColumnOf<op, left, right>};
     else
-        return {c.op, c.left, c.right, &Row<c.op, c.left, c.right>, &NoEvaluation, &NoColumn};
+        return {index, &Row<op, left, right>, &NoEvaluation, &NoColumn};
 }
 
 template <size_t... built>
 constexpr std::array<Specialisation, sizeof...(built)> Specialisations(
     std::index_sequence<built...> /*unused*/)
 {
-    return {SpecialisationAt<kBuilt.indices[built]>()...};
+    return {SpecialisationAt<kBuilt.first[built]>()...};
 }
 
-constexpr auto kSpecialisations = Specialisations(std::make_index_sequence<kBuilt.count>());
+constexpr auto kSpecialisations = Specialisations(std::make_index_sequence<kBuilt.second>());
 
 }  // namespace
 
 void Specialise(Node &node)
 {
+    const size_t index = IndexOf(node.op, node.kinds[0], node.kinds[1]);
     for (const Specialisation &s : kSpecialisations)
-        if (s.op == node.op && s.left == node.kinds[0] && s.right == node.kinds[1]) {
+        if (s.index == index) {
             node.row = s.row;
             node.evaluate = s.evaluate;
             node.column = s.column;

@@ -1,24 +1,15 @@
-// The nodes of a compiled expression tree and the functions that compute
-// them. Each node is one operator whose operands' kinds were decided when it
-// was compiled; its functions are generated, one for each operator and pair
-// of kinds, from Apply (Arithmetic.h), so that every route computes alike:
-// - Row computes one row, calling the node's operand nodes; it recurses as
-//   deep as the tree is high, which the compiler bounds.
-// - Column computes a block of kLanes rows into the node's column, reading
-//   its operands' columns, which the nodes before it in postfix order wrote.
-//   It computes both operands of && and ||, so it serves only trees in which
-//   no node can fail.
+// The nodes of a compiled expression tree. Each node is one operator whose
+// operands' kinds were decided when it was compiled; its functions
+// (CompiledNodes.cpp) are generated from Apply for each node the builder
+// makes (Builds), so that every route computes alike.
 #ifndef QUILLET_EXPR_COMPILEDNODES_H
 #define QUILLET_EXPR_COMPILEDNODES_H
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <limits>
 #include <optional>
-#include <type_traits>
-#include <utility>
 #include <vector>
 
 #include "Arithmetic.h"
@@ -139,72 +130,41 @@ constexpr bool IsMirrored(BinaryOp op)
     return Has(op, ESwaps) && RowOf(op).swapped > op;
 }
 
-namespace detail {
-
-constexpr bool IsValue(Kind kind)
-{
-    return kind == Kind::ESlot || kind == Kind::ENode;
-}
-
-// Where a commutative operator has an operand: nodes, then slots, then constants.
+// Where a commutative operator has an operand in the builder's normal form:
+// nodes (and tests, which become nodes) left of slots, slots left of constants.
 constexpr int Rank(Kind kind)
 {
-    return kind == Kind::ENode ? 0 : kind == Kind::ESlot ? 1 : 2;
+    return kind == Kind::EConstant ? 2 : kind == Kind::ESlot ? 1 : 0;
 }
-
-constexpr bool BuildsLogic(BinaryOp op, Kind left, Kind right)
-{
-    if (right == Kind::EConstant)
-        return left == Kind::ENode || left == Kind::ENodeTest ||
-            (op == BinaryOp::ELogicAnd && left == Kind::ESlotTest);
-    return (IsValue(left) || IsTest(left)) && (IsValue(right) || IsTest(right));
-}
-
-constexpr bool BuildsDivision(BinaryOp op, Kind left, Kind right)
-{
-    return (IsValue(left) && (IsValue(right) || right == Kind::EDivisor)) ||
-        (left == Kind::EConstant && IsValue(right)) ||
-        (op == BinaryOp::EDiv && left == Kind::EConstant && right == Kind::EConstant);
-}
-
-constexpr bool BuildsSwapping(BinaryOp op, Kind left, Kind right)
-{
-    if (op == BinaryOp::EBitOr && left == Kind::EConstant && right == Kind::EConstant)
-        return true;  // a constant root
-    return IsValue(left) && (IsValue(right) || (right == Kind::EConstant && !IsComparison(op))) &&
-        (!Commutes(op) || Rank(left) <= Rank(right));
-}
-
-constexpr bool BuildsOther(BinaryOp op, Kind left, Kind right)
-{
-    return (IsValue(left) || left == Kind::EConstant) &&
-        (IsValue(right) || (right == Kind::EConstant && op != BinaryOp::ESub)) &&
-        (left != Kind::EConstant || right != Kind::EConstant);
-}
-
-}  // namespace detail
 
 // Whether the tree builder makes a node of `op` over operands of kinds
 // `left` and `right`: its normal forms (TreeBuilder.cpp), and exactly the
 // nodes that have functions. A test is an operand of && and || alone, and
 // a constant the right one of && and || only where the left may fail (or
-// is a test as a node: test && 1). A divisor is the right operand of / and
-// %, and a constant's division by 0 is 1 / 0. Of an operator that swaps,
-// a constant is the right operand (a comparison with one is a test), and
-// of one that commutes a node comes left of a slot and a slot left of a
-// constant; a constant root is c | 0. Of any other operator the operands
-// are anything but two constants, and x - c comes as x + -c.
+// is a test as a node: test && 1). Two constants are 1 / 0 (any division
+// by 0) or a constant root c | 0. A divisor is the right operand of / and
+// % by a value. Of an operator that swaps, a value is the left operand (a
+// comparison with a constant is a test), and of one that commutes a node
+// comes left of a slot and a slot left of a constant. Of any other
+// operator the operands are values or constants, and x - c is x + -c.
 constexpr bool Builds(BinaryOp op, Kind left, Kind right)
 {
+    const auto value = [](Kind kind) { return kind == Kind::ESlot || kind == Kind::ENode; };
     if (MayShortCircuit(op))
-        return detail::BuildsLogic(op, left, right);
-    if (IsTest(left) || IsTest(right) || left == Kind::EDivisor)
+        return right == Kind::EConstant ? left == Kind::ENode || left == Kind::ENodeTest ||
+                (op == BinaryOp::ELogicAnd && left == Kind::ESlotTest)
+                                        : (value(left) || IsTest(left)) && (value(right) || IsTest(right));
+    if (IsTest(left) || IsTest(right) || left == Kind::EDivisor || IsMirrored(op) ||
+        (right == Kind::EDivisor && !Divides(op)))
         return false;
+    if (left == Kind::EConstant && right == Kind::EConstant)
+        return op == BinaryOp::EDiv || op == BinaryOp::EBitOr;
     if (Divides(op))
-        return detail::BuildsDivision(op, left, right);
-    if (right == Kind::EDivisor || IsMirrored(op))
-        return false;
-    return Has(op, ESwaps) ? detail::BuildsSwapping(op, left, right) : detail::BuildsOther(op, left, right);
+        return value(right) || (right == Kind::EDivisor && left != Kind::EConstant);
+    if (Has(op, ESwaps))
+        return value(left) && !(IsComparison(op) && right == Kind::EConstant) &&
+            (!Commutes(op) || Rank(left) <= Rank(right));
+    return op != BinaryOp::ESub || right != Kind::EConstant;
 }
 
 // Whether such a node may be part of a tree in which no node can fail: all

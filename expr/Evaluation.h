@@ -1,7 +1,7 @@
 // The stack engine of postfix lists, which CExprUtil::EvaluatePostfix runs
 // over a token list and CCompiledExpr over the entries of a list that is not
 // one expression tree (or too deep for its nodes). It computes by the rules of
-// Arithmetic.h, one value a step on a stack; a zero denominator whose value an
+// Operators.h, one value a step on a stack; a zero denominator whose value an
 // && or || may still drop is carried as a poisoned value and fails only if it
 // is needed. It reports which failure it met and writes no record: the
 // caller does, through FailureRecord.h.

@@ -3,12 +3,10 @@
 #ifndef QUILLET_EXPR_TOKENOPERATORS_H
 #define QUILLET_EXPR_TOKENOPERATORS_H
 
-#include <array>
 #include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <type_traits>
 #include <utility>
 
 #include "Arithmetic.h"
@@ -16,31 +14,6 @@
 #include "Operators.h"
 
 namespace fernvault::alarm_manager {
-
-namespace detail {
-
-// Whether the table's codes run without a gap from its first to its last.
-constexpr bool CodesAreContiguous()
-{
-    for (size_t i = 1; i < kOperators.size(); ++i)
-        if (kOperators[i].code != kOperators[i - 1].code && kOperators[i].code != kOperators[i - 1].code + 1)
-            return false;
-    return true;
-}
-static_assert(CodesAreContiguous(), "the operator rows rank in code order, no code skipped");
-
-// Whether IsOperator, the grammar's codes, is exactly the codes of the
-// operators that always need both operands.
-constexpr bool GrammarAgreesWithTable()
-{
-    for (const OperatorRow &row : kOperators)
-        if (IsOperator(row.code) == MayShortCircuit(row.op))
-            return false;
-    return IsOperator(kOperators.front().code) && !IsOperator(kOperators.front().code - 1);
-}
-static_assert(GrammarAgreesWithTable(), "IsOperator names the codes of the operators but && and ||");
-
-}  // namespace detail
 
 // The codes that postfix conversion reorders and evaluation computes: every
 // code of the operator table.
@@ -51,48 +24,37 @@ constexpr bool IsBinaryOperator(int32_t code)
 
 namespace detail {
 
-// Whether row i is the last of its code, the one that takes any text.
-constexpr bool TakesAnyText(size_t i)
-{
-    return i + 1 == kOperators.size() || kOperators[i + 1].code != kOperators[i].code;
-}
-
-// A text of up to two bytes as one number, 0 for any other text: texts
-// compare as numbers.
+// A text of one or two bytes as one number, 0 for any other: texts compare as numbers.
 constexpr uint32_t Packed(const char *text, size_t length)
 {
-    return length == 1 ? static_cast<uint8_t>(text[0])
-        : length == 2
-        ? static_cast<uint8_t>(text[0]) | static_cast<uint32_t>(static_cast<uint8_t>(text[1])) << CHAR_BIT
-        : 0;
+    const auto byte = [text](size_t i) { return static_cast<uint32_t>(static_cast<uint8_t>(text[i])); };
+    return length == 1 ? byte(0) : length == 2 ? byte(0) | byte(1) << CHAR_BIT : 0;
 }
 
-constexpr std::array<uint32_t, kOperators.size()> PackedTexts()
+// Whether the rows rank in code order with no code skipped, each text one or
+// two bytes, and IsOperator (the grammar's codes) is the codes of the
+// operators that always need both operands.
+constexpr bool TableFitsTokens()
 {
-    std::array<uint32_t, kOperators.size()> packed{};
-    for (size_t i = 0; i < kOperators.size(); ++i)
-        packed[i] = Packed(kOperators[i].text, kOperators[i].text[1] == '\0' ? 1 : 2);
-    return packed;
+    bool fits = IsOperator(kOperators.front().code) && !IsOperator(kOperators.front().code - 1);
+    for (size_t i = 0; i < kOperators.size(); ++i) {
+        const OperatorRow &row = kOperators[i];
+        const int32_t step = i == 0 ? 0 : row.code - kOperators[i - 1].code;
+        fits = fits && (step == 0 || step == 1) && IsOperator(row.code) != MayShortCircuit(row.op) &&
+            Packed(row.text, std::char_traits<char>::length(row.text)) != 0;
+    }
+    return fits;
 }
-inline constexpr std::array kPackedTexts = PackedTexts();
-static_assert(
-    [] {
-        size_t fitting = 0;
-        for (const OperatorRow &row : kOperators)
-            fitting += row.text[0] != '\0' && (row.text[1] == '\0' || row.text[2] == '\0') ? 1 : 0;
-        return fitting == kOperators.size();
-    }(),
-    "every operator's text is one or two bytes");
+static_assert(TableFitsTokens(), "the operator table fits the token codes and texts");
 
-}  // namespace detail
-
-namespace detail {
-
-// Whether `row` is the one for `code` and `text`, then setting `op`.
+// Whether row `row` is the one for `code` and `text`, setting `op` then. The
+// last row of a code takes any text.
 template <size_t row> [[gnu::always_inline]] inline bool RowMatches(int32_t code, uint32_t text, BinaryOp &op)
 {
     constexpr OperatorRow kRow = kOperators[row];
-    if (code != kRow.code || (!TakesAnyText(row) && text != kPackedTexts[row]))
+    constexpr bool kAnyText = row + 1 == kOperators.size() || kOperators[row + 1].code != kRow.code;
+    if (code != kRow.code ||
+        (!kAnyText && text != Packed(kRow.text, std::char_traits<char>::length(kRow.text))))
         return false;
     op = kRow.op;
     return true;
@@ -113,8 +75,7 @@ template <size_t... rows>
 }  // namespace detail
 
 // The operator of an IsBinaryOperator token: the row of its code and text,
-// the last row of its code for any other text. The rows of a code are
-// tested in table order.
+// else the last row of its code (the last row of all for any other code).
 [[gnu::always_inline]] inline BinaryOp OperatorOf(const ExprToken &token)
 {
     return detail::OperatorOfRows(token.eTokenCode,

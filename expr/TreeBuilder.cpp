@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
-#include <cstdio>
 #include <optional>
 #include <string>
 #include <utility>
@@ -41,29 +40,17 @@ Pending Slot(uint32_t slot)
     return {Kind::ESlot, 0, slot, {}, 0, false, std::nullopt};
 }
 
-bool IsConstant(const Pending &value, int32_t constant)
-{
-    return value.kind == Kind::EConstant && value.constant == constant;
-}
-
 // Whether `value` is always 0 or 1.
 bool IsTruth(const Pending &value)
 {
-    return value.values && (*value.values)[0] >= 0 && (*value.values)[0] <= 1 && (*value.values)[1] >= 0 &&
-        (*value.values)[1] <= 1;
+    return value.values && static_cast<uint32_t>((*value.values)[0]) <= 1 &&
+        static_cast<uint32_t>((*value.values)[1]) <= 1;
 }
 
 // Whether `value` is never 0.
 bool IsNonZero(const Pending &value)
 {
     return value.values && (*value.values)[0] != 0 && (*value.values)[1] != 0;
-}
-
-// Where an operand stands in the normal form of a commutative operator:
-// nodes (and tests, which become nodes) left of slots, slots left of constants.
-int Rank(const Pending &value)
-{
-    return value.kind == Kind::EConstant ? 2 : value.kind == Kind::ESlot ? 1 : 0;
 }
 
 // The values of op over operands one of which is a constant and the other
@@ -162,7 +149,7 @@ private:
             std::swap(left, right);
             op = RowOf(op).swapped;
         }
-        if (Commutes(op) && Rank(left) > Rank(right))
+        if (Commutes(op) && Rank(left.kind) > Rank(right.kind))
             std::swap(left, right);
         if (op == BinaryOp::ESub && right.kind == Kind::EConstant) {
             op = BinaryOp::EAdd;
@@ -170,32 +157,26 @@ private:
         }
     }
 
-    // c1 op c2  =>  its value, unless it divides by zero.
-    // NOLINTNEXTLINE(readability-convert-member-functions-to-static): a rule, called as kRules calls every
-    // rule
+    // c1 op c2  =>  its value;  x / 0, x % 0  =>  1 / 0, which fails wherever
+    // it is needed, whatever x.
     std::optional<Pending> FoldConstants(BinaryOp op, const Pending &left, const Pending &right)
     {
         int32_t value = 0;
+        if (Divides(op) && right.kind == Kind::EConstant && right.constant == 0)
+            return AddNode(BinaryOp::EDiv, Constant(1), Constant(0));
         if (left.kind == Kind::EConstant && right.kind == Kind::EConstant &&
             Apply(op, left.constant, right.constant, value))
             return Constant(value);
         return std::nullopt;
     }
 
-    // x / 0, x % 0  =>  1 / 0: it fails wherever it is needed, whatever x.
-    std::optional<Pending> FoldZeroDivisor(BinaryOp op, const Pending & /*left*/, const Pending &right)
-    {
-        if (!Divides(op) || !IsConstant(right, 0))
-            return std::nullopt;
-        return AddNode(BinaryOp::EDiv, Constant(1), Constant(0));
-    }
-
+    // c && x, c || x, where c is a constant, or never 0 and cannot fail:
     // 0 && x  =>  0;  c || x  =>  1 (c not 0);  c && x, 0 || x  =>  x != 0.
     std::optional<Pending> FoldKnownLeft(BinaryOp op, const Pending &left, const Pending &right)
     {
-        if (!MayShortCircuit(op) || left.kind != Kind::EConstant)
+        if (!MayShortCircuit(op) || left.canFail || !(left.kind == Kind::EConstant || IsNonZero(left)))
             return std::nullopt;
-        if (!NeedsRightOperand(op, left.constant))
+        if (!NeedsRightOperand(op, Truth(left.kind != Kind::EConstant || left.constant != 0)))
             return Constant(ShortCircuitValue(op));
         return OfTruth(right, 0, 1);
     }
@@ -211,14 +192,6 @@ private:
             return NeedsRightOperand(op, leftTruth) ? rightTruth : ShortCircuitValue(op);
         };
         return OfTruth(left, valueFor(0), valueFor(1));
-    }
-
-    // x && y  =>  y != 0 and x || y  =>  1, where x is never 0 and cannot fail.
-    std::optional<Pending> FoldNonZeroLeft(BinaryOp op, const Pending &left, const Pending &right)
-    {
-        if (!MayShortCircuit(op) || !IsNonZero(left) || left.canFail)
-            return std::nullopt;
-        return NeedsRightOperand(op, 1) ? OfTruth(right, 0, 1) : Constant(ShortCircuitValue(op));
     }
 
     // x + 0, x | 0, x ^ 0, x * 1, x / 1  =>  x;  x / -1  =>  0 - x;
@@ -344,12 +317,10 @@ private:
     }
 
     // The fold rules, tried in this order.
-    static constexpr std::array<Rule, 8> kRules = {
+    static constexpr std::array<Rule, 6> kRules = {
         &CBuilder::FoldConstants,
-        &CBuilder::FoldZeroDivisor,
         &CBuilder::FoldKnownLeft,
         &CBuilder::FoldKnownRight,
-        &CBuilder::FoldNonZeroLeft,
         &CBuilder::FoldIdentity,
         &CBuilder::FoldTruthOperand,
         &CBuilder::FoldComparison,
@@ -361,29 +332,22 @@ private:
 };
 
 // The text of an operand of `node` (see Describe), `texts` holding those of
-// the nodes before it.
+// the nodes before it, from `first` on.
 std::string DescribeOperand(
     const Node &node, size_t side, const std::vector<std::string> &texts, const Node *first)
 {
-    std::array<char, sizeof "[-2147483648..-2147483648]"> text{};
-    const Kind kind = node.kinds[side];
-    std::string out;
-    switch (kind) {
-    case Kind::ESlot:
-    case Kind::ESlotTest: (void)std::snprintf(text.data(), text.size(), "$%u", node.slots[side]); break;
-    case Kind::EConstant: (void)std::snprintf(text.data(), text.size(), "%d", node.constants[side]); break;
-    case Kind::EDivisor: (void)std::snprintf(text.data(), text.size(), "#%d", node.constants[side]); break;
-    case Kind::ENode:
-    case Kind::ENodeTest: out = texts[static_cast<size_t>(node.nodes[side] - first)]; break;
+    const Range &range = node.ranges[side];
+    const std::string test = "[" + std::to_string(range.low) + ".." +
+        std::to_string(Wrap(static_cast<uint32_t>(range.low) + range.span)) + "]";
+    switch (node.kinds[side]) {
+    case Kind::ESlot: return "$" + std::to_string(node.slots[side]);
+    case Kind::EConstant: return std::to_string(node.constants[side]);
+    case Kind::EDivisor: return "#" + std::to_string(node.constants[side]);
+    case Kind::ENode: return texts[static_cast<size_t>(node.nodes[side] - first)];
+    case Kind::ESlotTest: return "$" + std::to_string(node.slots[side]) + test;
+    case Kind::ENodeTest: return texts[static_cast<size_t>(node.nodes[side] - first)] + test;
     }
-    out += text.data();
-    if (IsTest(kind)) {
-        const Range &range = node.ranges[side];
-        (void)std::snprintf(text.data(), text.size(), "[%d..%d]", range.low,
-            Wrap(static_cast<uint32_t>(range.low) + range.span));
-        out += text.data();
-    }
-    return out;
+    return "";
 }
 
 }  // namespace
