@@ -245,6 +245,8 @@ private:
     // not, if it needs no node of its own.
     std::optional<Pending> OfTruth(const Pending &value, int32_t ifZero, int32_t ifOne)
     {
+        if (value.kind == Kind::EConstant)
+            return Constant(value.constant != 0 ? ifOne : ifZero);
         if (ifZero == ifOne)
             return value.canFail ? std::nullopt : std::optional<Pending>(Constant(ifZero));
         if (ifZero == 0 && ifOne == 1)
