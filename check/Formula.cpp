@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "Arithmetic.h"
 #include "Operators.h"
+#include "TokenOperators.h"
 
 namespace fernvault::alarm_manager {
 

@@ -4,7 +4,7 @@
 #include <charconv>
 #include <system_error>
 
-#include "Arithmetic.h"
+#include "TokenOperators.h"
 
 namespace fernvault::alarm_manager {
 
