@@ -2,7 +2,7 @@
 # build, and run. Binaries land in build/bin/.
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
-PACKAGES := g++ gcc make cmake pkg-config libapr1-dev libgtest-dev dpkg-dev groff-base
+PACKAGES := g++ gcc make cmake pkg-config libapr1-dev libgtest-dev libz3-dev dpkg-dev groff-base
 # The armhf build: a cross compiler and qemu-arm here, the target's libraries
 # in a sysroot of Debian armhf packages (scripts/fetch-armhf-sysroot.sh).
 ARMHF_PACKAGES := crossbuild-essential-armhf qemu-user cmake pkg-config file groff-base
@@ -77,7 +77,7 @@ tidy = @echo 'clang-tidy -p $(1) $(2)'; run-clang-tidy -p $(1) -quiet -j $(JOBS)
 lint: deps-harden
 	@scripts/ensure-packages.sh $(LINT_PACKAGES)
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-	$(call tidy,$(BUILD_DIR),/(cli|expr|log|platform|examples|tests)/[^/]*$$)
+	$(call tidy,$(BUILD_DIR),/(cli|expr|log|platform|examples|tests|check)/[^/]*$$)
 	cmake --preset fuzz >/dev/null
 	$(call tidy,build-fuzz,/fuzz/[^/]*$$)
 
@@ -141,6 +141,7 @@ bench: bench-build armhf-configure
 	bench/startup.sh $(BENCH_DIR)
 	cmake --build --preset armhf -j $(JOBS) --target quillet_call_count
 	bench/count-instructions.sh $(BENCH_DIR) $(ARMHF_BUILD_DIR)
+	bench/check-targets.sh $(BENCH_DIR)
 
 bench-build: deps
 	@scripts/ensure-packages.sh $(BENCH_PACKAGES)

@@ -4,6 +4,8 @@
 #
 #   bin/quillet                                   component quillet
 #   share/man/man1/quillet.1
+#   bin/quillet-check                             component check
+#   share/man/man1/quillet-check.1
 #   lib/libquillet_expr.a                         component dev
 #   include/quillet/CExprUtil.h, CCompiledExpr.h
 #   lib/cmake/quillet/, lib/pkgconfig/quillet.pc
@@ -21,6 +23,8 @@ install(TARGETS quillet RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT qu
 install(CODE "file(RPATH_REMOVE FILE \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/$<TARGET_FILE_NAME:quillet>\")"
   COMPONENT quillet)
 install(FILES man/quillet.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT quillet)
+install(TARGETS quillet-check RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT check)
+install(FILES man/quillet-check.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT check)
 
 set_target_properties(quillet_expr PROPERTIES EXPORT_NAME expr)
 install(TARGETS quillet_expr EXPORT quilletTargets

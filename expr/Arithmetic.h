@@ -1,26 +1,12 @@
-// 32-bit arithmetic of the expression language, free of undefined behaviour:
-// sums, differences and products wrap; division truncates toward zero;
-// comparisons and the logical operators yield 1 or 0.
+// 32-bit helpers of the expression language, free of undefined behaviour:
+// reading decimal text, wrapping, and division by a constant through a
+// multiplication. Knows nothing of tokens or operators.
 #ifndef QUILLET_EXPR_ARITHMETIC_H
 #define QUILLET_EXPR_ARITHMETIC_H
 
 #include <cstdint>
-#include <cstring>
-#include <limits>
-#include <string>
-
-#include "CExprUtil.h"
 
 namespace fernvault::alarm_manager {
-
-// The operators that postfix conversion reorders and evaluation computes:
-// the IsOperator codes, then && and ||, ranked after | in code order.
-constexpr bool IsBinaryOperator(int32_t code)
-{
-    return code >= EMulDivMod && code <= ELogicOr;
-}
-static_assert(ELogicAnd == EBitOr + 1 && ELogicOr == ELogicAnd + 1,
-    "the logical operators rank right after the bit operators");
 
 // Reads `text` as strtol does in base 10 (leading white space, one sign,
 // digits up to the first non-digit; no digits gives 0), saturating at the
@@ -46,87 +32,6 @@ inline int32_t ReadInt32(const char *text)
     return negative ? static_cast<int32_t>(0U - magnitude) : static_cast<int32_t>(magnitude);
 }
 
-// The variable a token's text names: the low 16 bits of its saturated value,
-// so 65536 is variable 0 and every number from 2147483647 up is 65535.
-inline uint16_t VariableNumber(const std::string &text)
-{
-    return static_cast<uint16_t>(ReadInt32(text.c_str()));
-}
-
-// One binary operator, told apart by code and, within a code, by text.
-enum class BinaryOp : uint8_t {
-    EMul,
-    EDiv,
-    EMod,
-    EAdd,
-    ESub,
-    EGreater,
-    ELess,
-    EGreaterEqual,
-    ELessEqual,
-    EEqual,
-    ENotEqual,
-    EBitAnd,
-    EBitXor,
-    EBitOr,
-    ELogicAnd,
-    ELogicOr,
-};
-
-// The operator of an IsBinaryOperator token. Within a code the texts are
-// tested in a fixed order and the last row takes every other text.
-inline BinaryOp OperatorOf(const ExprToken &token)
-{
-    const char *text = token.strToken.c_str();
-    const auto is = [text](const char *lexeme) { return std::strcmp(text, lexeme) == 0; };
-    switch (token.eTokenCode) {
-    case EMulDivMod: return is("*") ? BinaryOp::EMul : is("/") ? BinaryOp::EDiv : BinaryOp::EMod;
-    case EAddSub: return is("+") ? BinaryOp::EAdd : BinaryOp::ESub;
-    case ERelational:
-        return is(">") ? BinaryOp::EGreater
-            : is("<")  ? BinaryOp::ELess
-            : is(">=") ? BinaryOp::EGreaterEqual
-                       : BinaryOp::ELessEqual;
-    case EEquality: return is("==") ? BinaryOp::EEqual : BinaryOp::ENotEqual;
-    case EBitAnd: return BinaryOp::EBitAnd;
-    case EBitXor: return BinaryOp::EBitXor;
-    case EBitOr: return BinaryOp::EBitOr;
-    case ELogicAnd: return BinaryOp::ELogicAnd;
-    default: return BinaryOp::ELogicOr;
-    }
-}
-
-// Whether `op` needs its right operand once the left one is known: false
-// where && or || is already decided by the left operand, as in C.
-constexpr bool NeedsRightOperand(BinaryOp op, int32_t left)
-{
-    return op == BinaryOp::ELogicAnd ? left != 0 : op == BinaryOp::ELogicOr ? left == 0 : true;
-}
-
-// The value of an && or || that its left operand decided: 0 for &&, 1 for ||.
-constexpr int32_t ShortCircuitValue(BinaryOp op)
-{
-    return op == BinaryOp::ELogicOr ? 1 : 0;
-}
-
-// Whether `op` may leave its right operand unneeded (&& and ||).
-constexpr bool MayShortCircuit(BinaryOp op)
-{
-    return !NeedsRightOperand(op, 0) || !NeedsRightOperand(op, 1);
-}
-
-// Whether `op` divides: / and %, the operators that fail on a zero divisor.
-constexpr bool Divides(BinaryOp op)
-{
-    return op == BinaryOp::EDiv || op == BinaryOp::EMod;
-}
-
-// Whether `op` compares its operands (yielding 1 or 0).
-constexpr bool IsComparison(BinaryOp op)
-{
-    return op >= BinaryOp::EGreater && op <= BinaryOp::ENotEqual;
-}
-
 // A comparison's or a logic operator's result: 1 or 0.
 inline int32_t Truth(bool holds)
 {
@@ -136,44 +41,6 @@ inline int32_t Truth(bool holds)
 inline int32_t Wrap(uint32_t bits)
 {
     return static_cast<int32_t>(bits);
-}
-
-// left op right into `value`; false, with `value` untouched, for "/" and "%"
-// by zero. INT32_MIN / -1 wraps to INT32_MIN and INT32_MIN % -1 is 0.
-// Inlined wherever it is called: with `op` known there, only its case remains.
-[[gnu::always_inline]] inline bool Apply(BinaryOp op, int32_t left, int32_t right, int32_t &value)
-{
-    const auto l = static_cast<uint32_t>(left);
-    const auto r = static_cast<uint32_t>(right);
-    switch (op) {
-    case BinaryOp::EMul: value = Wrap(l * r); return true;
-    case BinaryOp::EDiv:
-    case BinaryOp::EMod:
-        if (right == 0)
-            return false;
-        if (right == -1)
-            value = op == BinaryOp::EDiv ? Wrap(0U - l) : 0;
-        else
-            value = op == BinaryOp::EDiv ? left / right : left % right;
-        return true;
-    case BinaryOp::EAdd: value = Wrap(l + r); return true;
-    case BinaryOp::ESub: value = Wrap(l - r); return true;
-    case BinaryOp::EGreater: value = Truth(left > right); return true;
-    case BinaryOp::ELess: value = Truth(left < right); return true;
-    case BinaryOp::EGreaterEqual: value = Truth(left >= right); return true;
-    case BinaryOp::ELessEqual: value = Truth(left <= right); return true;
-    case BinaryOp::EEqual: value = Truth(left == right); return true;
-    case BinaryOp::ENotEqual: value = Truth(left != right); return true;
-    case BinaryOp::EBitAnd: value = Wrap(l & r); return true;
-    case BinaryOp::EBitXor: value = Wrap(l ^ r); return true;
-    case BinaryOp::EBitOr: value = Wrap(l | r); return true;
-    default: {  // && and ||: a select, not a branch, so that a loop over rows vectorises
-        const uint32_t needed = 0U - static_cast<uint32_t>(NeedsRightOperand(op, left));
-        value = Wrap((static_cast<uint32_t>(Truth(right != 0)) & needed) |
-            (static_cast<uint32_t>(ShortCircuitValue(op)) & ~needed));
-        return true;
-    }
-    }
 }
 
 // |value| as an unsigned number, defined for INT32_MIN too.
@@ -225,28 +92,6 @@ inline int32_t RemainderByConstant(int32_t left, int32_t divisor, DivisionMagic 
     const int32_t quotient = DivideByConstant(left, divisor, magic);
     return Wrap(
         static_cast<uint32_t>(left) - static_cast<uint32_t>(quotient) * static_cast<uint32_t>(divisor));
-}
-
-// A value on an evaluation stack. It is poisoned when it stems from a
-// division by zero whose failure waits on an && or || that may not need it.
-struct Operand {
-    int32_t value;
-    bool poisoned;
-};
-
-// left op right into `value`, where a poisoned operand that the result needs
-// poisons the result. False for a zero denominator between clean operands:
-// the caller fails at once, or poisons the result if an && or || follows.
-inline bool Combine(BinaryOp op, Operand left, Operand right, Operand &value)
-{
-    const bool needsRight = NeedsRightOperand(op, left.value);
-    value.poisoned = left.poisoned || (needsRight && right.poisoned);
-    if (value.poisoned)
-        return true;  // its value is never read
-    if (needsRight)
-        return Apply(op, left.value, right.value, value.value);
-    value.value = ShortCircuitValue(op);
-    return true;
 }
 
 }  // namespace fernvault::alarm_manager

@@ -5,6 +5,7 @@
 #include "CompiledNodes.h"
 #include "Evaluation.h"
 #include "FailureRecord.h"
+#include "TokenOperators.h"
 #include "TreeBuilder.h"
 
 namespace fernvault::alarm_manager {
@@ -30,9 +31,9 @@ CCompiledExpr::CCompiledExpr(const TokenList &postfix)
     entries.reserve(postfix.size());
     for (const ExprToken &token : postfix) {
         if (IsBinaryOperator(token.eTokenCode)) {
-            entries.push_back(PostfixEntry{0, OperatorOf(token), true, false});
+            entries.push_back(PostfixEntry::Operator(OperatorOf(token)));
         } else if (token.eTokenCode != EVariable) {
-            entries.push_back(PostfixEntry{ReadInt32(token.strToken.c_str()), BinaryOp::EMul, false, false});
+            entries.push_back(PostfixEntry::Value(ReadInt32(token.strToken.c_str())));
         } else {
             const auto slot = static_cast<uint32_t>(
                 std::lower_bound(variables_.begin(), variables_.end(), VariableNumber(token.strToken)) -
@@ -42,7 +43,7 @@ CCompiledExpr::CCompiledExpr(const TokenList &postfix)
                 slotsInListOrder_.push_back(slot);
                 slotTexts_[slot] = token.strToken;
             }
-            entries.push_back(PostfixEntry{static_cast<int32_t>(slot), BinaryOp::EMul, false, true});
+            entries.push_back(PostfixEntry::Slot(slot));
         }
     }
     if (!CompileTree(entries))

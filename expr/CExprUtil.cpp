@@ -6,9 +6,9 @@
 #include <iterator>
 #include <string_view>
 
-#include "Arithmetic.h"
 #include "ExprLog.h"
 #include "FailureRecord.h"
+#include "TokenOperators.h"
 
 namespace fernvault::alarm_manager {
 
@@ -119,7 +119,8 @@ int CExprUtil::TokenAnalysis(TokenList &list, const char *expression)
     case Scan::EBadEquality: EXPR_LOG(EError, " Invalid token in expression string \n"); return APR_EGENERAL;
     case Scan::EBadVariable: EXPR_LOG(EError, " Invalid token in expression string \n"); return APR_EGENERAL;
     case Scan::EBadCharacter: EXPR_LOG(EError, " Invalid token in expression string \n"); return APR_EGENERAL;
-    default: break;
+    case Scan::EToken:
+    case Scan::EEnd: break;
     }
     EXPR_LOG(ETrace, " token analysis success \n");
     return 0;

@@ -1,13 +1,7 @@
-// The nodes of a compiled expression tree and the functions that compute
-// them. Each node is one operator whose operands' kinds were decided when it
-// was compiled; its functions are generated, one for each operator and pair
-// of kinds, from Apply (Arithmetic.h), so that every route computes alike:
-// - Row computes one row, calling the node's operand nodes; it recurses as
-//   deep as the tree is high, which the compiler bounds.
-// - Column computes a block of kLanes rows into the node's column, reading
-//   its operands' columns, which the nodes before it in postfix order wrote.
-//   It computes both operands of && and ||, so it serves only trees in which
-//   no node can fail.
+// The nodes of a compiled expression tree. Each node is one operator whose
+// operands' kinds were decided when it was compiled; its functions
+// (CompiledNodes.cpp) are generated from Apply for each node the builder
+// makes (Builds), so that every route computes alike.
 #ifndef QUILLET_EXPR_COMPILEDNODES_H
 #define QUILLET_EXPR_COMPILEDNODES_H
 
@@ -16,10 +10,10 @@
 #include <cstdint>
 #include <limits>
 #include <optional>
-#include <type_traits>
 #include <vector>
 
 #include "Arithmetic.h"
+#include "Operators.h"
 
 namespace fernvault::alarm_manager::compiled {
 
@@ -97,145 +91,17 @@ struct Node {
     std::array<int32_t, 2> constants;   // EConstant and EDivisor operands
     std::array<Range, 2> ranges;        // ESlotTest and ENodeTest operands' comparisons
     DivisionMagic divisor;              // an EDivisor operand's
+    BinaryOp op;
+    std::array<Kind, 2> kinds;  // the left operand's and the right one's
 };
 
 namespace detail {
-
-template <Kind kind> int32_t RowOperand(const Node &node, size_t side, const int32_t *slots, bool *failed)
-{
-    if constexpr (kind == Kind::ESlot)
-        return slots[node.slots[side]];
-    else if constexpr (kind == Kind::ENode)
-        return node.nodes[side]->row(*node.nodes[side], slots, failed);
-    else if constexpr (kind == Kind::ESlotTest)
-        return Holds(node.ranges[side], slots[node.slots[side]]);
-    else if constexpr (kind == Kind::ENodeTest)
-        return Holds(node.ranges[side], node.nodes[side]->row(*node.nodes[side], slots, failed));
-    else
-        return node.constants[side];
-}
-
-// left op right, the right operand of kind `kind`; a zero divisor sets
-// *failed.
-template <BinaryOp op, Kind kind> int32_t Compute(const Node &node, int32_t left, int32_t right, bool *failed)
-{
-    if constexpr (kind == Kind::EDivisor) {
-        return op == BinaryOp::EDiv ? DivideByConstant(left, right, node.divisor)
-                                    : RemainderByConstant(left, right, node.divisor);
-    } else {
-        int32_t value = 0;
-        if (!Apply(op, left, right, value))
-            *failed = true;
-        return value;
-    }
-}
-
-template <BinaryOp op, Kind left, Kind right>
-int32_t Row(const Node &node, const int32_t *slots, bool *failed)
-{
-    const int32_t leftValue = RowOperand<left>(node, 0, slots, failed);
-    if constexpr (MayShortCircuit(op))
-        if (!NeedsRightOperand(op, leftValue))
-            return ShortCircuitValue(op);
-    return Compute<op, right>(node, leftValue, RowOperand<right>(node, 1, slots, failed), failed);
-}
-
-template <BinaryOp op, Kind left, Kind right>
-int Evaluate(const Node &node, const int32_t *slots, int32_t &result)
-{
-    result = Row<op, left, right>(node, slots, nullptr);
-    return 0;
-}
-
-// An operand's lanes: a column of the block, or one value in every lane.
-template <Kind kind> class CLanes {
-public:
-    CLanes(const Node &node, size_t side, const Block &block)
-        : range_(node.ranges[side])
-    {
-        if constexpr (kind == Kind::ESlot || kind == Kind::ESlotTest)
-            column_ = &block.columns[node.slots[side]];
-        else if constexpr (kind == Kind::ENode || kind == Kind::ENodeTest)
-            column_ = &block.columns[block.slots + static_cast<size_t>(node.nodes[side] - block.firstNode)];
-        else
-            value_ = node.constants[side];
-    }
-    [[nodiscard]] int32_t operator[](size_t lane) const
-    {
-        if constexpr (kind == Kind::ESlot || kind == Kind::ENode)
-            return (*column_)[lane];
-        else if constexpr (kind == Kind::ESlotTest || kind == Kind::ENodeTest)
-            return Holds(range_, (*column_)[lane]);
-        else
-            return value_;
-    }
-
-private:
-    const Column *column_ = nullptr;
-    int32_t value_ = 0;
-    Range range_;
-};
-
-template <BinaryOp op, Kind left, Kind right> void ColumnOf(const Node &node, Block &block)
-{
-    const CLanes<left> a(node, 0, block);
-    const CLanes<right> b(node, 1, block);
-    Column &out = block.columns[block.slots + static_cast<size_t>(&node - block.firstNode)];
-    // No node that the root needs can fail; one that constants left behind
-    // unneeded may, and is computed all the same.
-    bool unneeded = false;
-    const Node local = node;  // read in the loop, where `out` could be it for all the compiler knows
-    for (size_t lane = 0; lane < kLanes; ++lane) {
-        const int32_t leftValue = a[lane];  // both read first: && and || then vectorise
-        const int32_t rightValue = b[lane];
-        out[lane] = Compute<op, right>(local, leftValue, rightValue, &unneeded);
-    }
-}
 
 template <size_t kStride> void GatherRows(const int32_t *rows, Block &block)
 {
     for (size_t lane = 0; lane < kLanes; ++lane)
         for (size_t slot = 0; slot < kStride; ++slot)
             block.columns[slot][lane] = rows[lane * kStride + slot];
-}
-
-template <Kind kind> using KindConstant = std::integral_constant<Kind, kind>;
-
-// Calls f(KindConstant<kind>) for the runtime `kind`.
-template <typename F> void WithKind(Kind kind, F f)
-{
-    switch (kind) {
-    case Kind::ESlot: f(KindConstant<Kind::ESlot>{}); break;
-    case Kind::EConstant: f(KindConstant<Kind::EConstant>{}); break;
-    case Kind::EDivisor: f(KindConstant<Kind::EDivisor>{}); break;
-    case Kind::ENode: f(KindConstant<Kind::ENode>{}); break;
-    case Kind::ESlotTest: f(KindConstant<Kind::ESlotTest>{}); break;
-    default: f(KindConstant<Kind::ENodeTest>{}); break;
-    }
-}
-
-// Calls f(std::integral_constant<BinaryOp, op>) for the runtime `op`.
-template <typename F> void WithOperator(BinaryOp op, F f)
-{
-    using B = BinaryOp;
-    switch (op) {
-    case B::EMul: f(std::integral_constant<B, B::EMul>{}); break;
-    case B::EDiv: f(std::integral_constant<B, B::EDiv>{}); break;
-    case B::EMod: f(std::integral_constant<B, B::EMod>{}); break;
-    case B::EAdd: f(std::integral_constant<B, B::EAdd>{}); break;
-    case B::ESub: f(std::integral_constant<B, B::ESub>{}); break;
-    case B::EGreater: f(std::integral_constant<B, B::EGreater>{}); break;
-    case B::ELess: f(std::integral_constant<B, B::ELess>{}); break;
-    case B::EGreaterEqual: f(std::integral_constant<B, B::EGreaterEqual>{}); break;
-    case B::ELessEqual: f(std::integral_constant<B, B::ELessEqual>{}); break;
-    case B::EEqual: f(std::integral_constant<B, B::EEqual>{}); break;
-    case B::ENotEqual: f(std::integral_constant<B, B::ENotEqual>{}); break;
-    case B::EBitAnd: f(std::integral_constant<B, B::EBitAnd>{}); break;
-    case B::EBitXor: f(std::integral_constant<B, B::EBitXor>{}); break;
-    case B::EBitOr: f(std::integral_constant<B, B::EBitOr>{}); break;
-    case B::ELogicAnd: f(std::integral_constant<B, B::ELogicAnd>{}); break;
-    default: f(std::integral_constant<B, B::ELogicOr>{}); break;
-    }
 }
 
 }  // namespace detail
@@ -257,30 +123,64 @@ inline void Gather(const int32_t *rows, size_t stride, size_t lanes, Block &bloc
             block.columns[slot][lane] = rows[lane * stride + slot];
 }
 
-// Whether a node of `op` may take operands of kinds `left` and `right`: a
-// divisor is the right operand of / or %, a test an operand of && or ||.
-constexpr bool Takes(BinaryOp op, Kind left, Kind right)
+// Whether `op` is the one of two mirrored comparisons that the builder
+// writes as the other: the earlier row (> as <, >= as <=).
+constexpr bool IsMirrored(BinaryOp op)
 {
-    return left != Kind::EDivisor && (right != Kind::EDivisor || Divides(op)) &&
-        (MayShortCircuit(op) || (!IsTest(left) && !IsTest(right)));
+    return Has(op, ESwaps) && RowOf(op).swapped > op;
 }
 
-// Sets the functions of `node` for `op` over operands of kinds `left` and
-// `right`, which Takes(op, left, right).
-inline void Specialise(Node &node, BinaryOp op, Kind left, Kind right)
+// Where a commutative operator has an operand in the builder's normal form:
+// nodes (and tests, which become nodes) left of slots, slots left of constants.
+constexpr int Rank(Kind kind)
 {
-    detail::WithOperator(op, [&](auto o) {
-        detail::WithKind(left, [&](auto l) {
-            detail::WithKind(right, [&](auto r) {
-                if constexpr (Takes(o.value, l.value, r.value)) {
-                    node.row = &detail::Row<o.value, l.value, r.value>;
-                    node.evaluate = &detail::Evaluate<o.value, l.value, r.value>;
-                    node.column = &detail::ColumnOf<o.value, l.value, r.value>;
-                }
-            });
-        });
-    });
+    return kind == Kind::EConstant ? 2 : kind == Kind::ESlot ? 1 : 0;
 }
+
+// Whether the tree builder makes a node of `op` over operands of kinds
+// `left` and `right`: its normal forms (TreeBuilder.cpp), and exactly the
+// nodes that have functions. A test is an operand of && and || alone, and
+// a constant the right one of && and || only where the left may fail (or
+// is a test as a node: test && 1). Two constants are 1 / 0 (any division
+// by 0) or a constant root c | 0. A divisor is the right operand of / and
+// % by a value. Of an operator that swaps, a value is the left operand (a
+// comparison with a constant is a test), and of one that commutes a node
+// comes left of a slot and a slot left of a constant. Of any other
+// operator the operands are values or constants, and x - c is x + -c.
+constexpr bool Builds(BinaryOp op, Kind left, Kind right)
+{
+    const auto value = [](Kind kind) { return kind == Kind::ESlot || kind == Kind::ENode; };
+    if (MayShortCircuit(op))
+        return right == Kind::EConstant ? left == Kind::ENode || left == Kind::ENodeTest ||
+                (op == BinaryOp::ELogicAnd && left == Kind::ESlotTest)
+                                        : (value(left) || IsTest(left)) && (value(right) || IsTest(right));
+    if (IsTest(left) || IsTest(right) || left == Kind::EDivisor || IsMirrored(op) ||
+        (right == Kind::EDivisor && !Divides(op)))
+        return false;
+    if (left == Kind::EConstant && right == Kind::EConstant)
+        return op == BinaryOp::EDiv || op == BinaryOp::EBitOr;
+    if (Divides(op))
+        return value(right) || (right == Kind::EDivisor && left != Kind::EConstant);
+    if (Has(op, ESwaps))
+        return value(left) && !(IsComparison(op) && right == Kind::EConstant) &&
+            (!Commutes(op) || Rank(left) <= Rank(right));
+    return op != BinaryOp::ESub || right != Kind::EConstant;
+}
+
+// Whether such a node may be part of a tree in which no node can fail: all
+// but those that divide by a value that may be 0 and those that keep a
+// constant beside a left operand because it may fail.
+constexpr bool MayBeInfallible(BinaryOp op, Kind left, Kind right)
+{
+    if (Divides(op))
+        return right == Kind::EDivisor;
+    return !(MayShortCircuit(op) && right == Kind::EConstant && left != Kind::ESlotTest &&
+        !(op == BinaryOp::ELogicAnd && left == Kind::ENodeTest));
+}
+
+// Sets the functions of `node`, whose op and kinds are set and which Builds
+// names; aborts for any other node, which the builder never makes.
+void Specialise(Node &node);
 
 }  // namespace fernvault::alarm_manager::compiled
 

@@ -1,7 +1,7 @@
 // The stack engine of postfix lists, which CExprUtil::EvaluatePostfix runs
 // over a token list and CCompiledExpr over the entries of a list that is not
 // one expression tree (or too deep for its nodes). It computes by the rules of
-// Arithmetic.h, one value a step on a stack; a zero denominator whose value an
+// Operators.h, one value a step on a stack; a zero denominator whose value an
 // && or || may still drop is carried as a poisoned value and fails only if it
 // is needed. It reports which failure it met and writes no record: the
 // caller does, through FailureRecord.h.
@@ -14,7 +14,8 @@
 #include <memory>
 #include <optional>
 
-#include "Arithmetic.h"
+#include "Operators.h"
+#include "TokenOperators.h"
 
 namespace fernvault::alarm_manager::evaluation {
 
@@ -49,6 +50,28 @@ private:
     T *data_;
 };
 
+// A value on an evaluation stack. It is poisoned when it stems from a
+// division by zero whose failure waits on an && or || that may not need it.
+struct Operand {
+    int32_t value;
+    bool poisoned;
+};
+
+// left op right into `value`, where a poisoned operand that the result needs
+// poisons the result. False for a zero denominator between clean operands:
+// the caller fails at once, or poisons the result if an && or || follows.
+inline bool Combine(BinaryOp op, Operand left, Operand right, Operand &value)
+{
+    const bool needsRight = NeedsRightOperand(op, left.value);
+    value.poisoned = left.poisoned || (needsRight && right.poisoned);
+    if (value.poisoned)
+        return true;  // its value is never read
+    if (needsRight)
+        return Apply(op, left.value, right.value, value.value);
+    value.value = ShortCircuitValue(op);
+    return true;
+}
+
 // Pops right, then left; false, with the stack as it was, below two values.
 inline bool PopOperands(const Operand *stack, size_t &depth, Operand &right, Operand &left)
 {
@@ -61,10 +84,15 @@ inline bool PopOperands(const Operand *stack, size_t &depth, Operand &right, Ope
 
 // One entry of a postfix list: an operator, a value, or a variable's slot.
 struct PostfixEntry {
-    int32_t value;  // a value's, or a variable's slot
-    BinaryOp op;    // an operator's
-    bool isOperator;
-    bool isVariable;
+    enum class Kind : uint8_t { EValue, ESlot, EOperator };
+
+    static PostfixEntry Value(int32_t value) { return {Kind::EValue, BinaryOp{}, value}; }
+    static PostfixEntry Slot(uint32_t slot) { return {Kind::ESlot, BinaryOp{}, static_cast<int32_t>(slot)}; }
+    static PostfixEntry Operator(BinaryOp op) { return {Kind::EOperator, op, 0}; }
+
+    Kind kind;
+    BinaryOp op;    // an EOperator's
+    int32_t value;  // an EValue's, or an ESlot's slot
 };
 
 // The postfix lists Run reads: each offers Size(), IsOperator(i),
@@ -97,11 +125,14 @@ public:
     {
     }
     [[nodiscard]] size_t Size() const { return count_; }
-    [[nodiscard]] bool IsOperator(size_t i) const { return entries_[i].isOperator; }
+    [[nodiscard]] bool IsOperator(size_t i) const
+    {
+        return entries_[i].kind == PostfixEntry::Kind::EOperator;
+    }
     [[nodiscard]] BinaryOp OperatorAt(size_t i) const { return entries_[i].op; }
     [[nodiscard]] int32_t ValueAt(size_t i) const
     {
-        return entries_[i].isVariable ? slots_[entries_[i].value] : entries_[i].value;
+        return entries_[i].kind == PostfixEntry::Kind::ESlot ? slots_[entries_[i].value] : entries_[i].value;
     }
 
 private:

@@ -4,6 +4,8 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <string>
+#include <utility>
 
 namespace fernvault::alarm_manager::compiled {
 
@@ -19,63 +21,94 @@ struct Pending {
     Range range;       // where an ESlotTest or ENodeTest holds
     uint32_t height;   // nodes on the longest way down from it
     bool canFail;      // whether computing it may divide by zero
-    bool truth;        // whether it is always 0 or 1
-    bool nonZero;      // whether it is never 0
+    // The values it can take, where they are at most two (the same twice
+    // for a constant): what the rules below know of it beyond its kind.
+    std::optional<std::array<int32_t, 2>> values;
 };
+
+constexpr std::array<int32_t, 2> kTruthValues = {0, 1};
+constexpr Range kZero = {0, 0};                  // x == 0
+constexpr Range kNonZero = {1, UINT32_MAX - 1};  // x != 0
 
 Pending Constant(int32_t value)
 {
-    return {Kind::EConstant, value, 0, {}, 0, false, value == 0 || value == 1, value != 0};
+    return {Kind::EConstant, value, 0, {}, 0, false, std::array<int32_t, 2>{value, value}};
 }
 
 Pending Slot(uint32_t slot)
 {
-    return {Kind::ESlot, 0, slot, {}, 0, false, false, false};
+    return {Kind::ESlot, 0, slot, {}, 0, false, std::nullopt};
+}
+
+// Whether `value` is always 0 or 1.
+bool IsTruth(const Pending &value)
+{
+    return value.values && static_cast<uint32_t>((*value.values)[0]) <= 1 &&
+        static_cast<uint32_t>((*value.values)[1]) <= 1;
+}
+
+// Whether `value` is never 0.
+bool IsNonZero(const Pending &value)
+{
+    return value.values && (*value.values)[0] != 0 && (*value.values)[1] != 0;
+}
+
+// The values of op over operands one of which is a constant and the other
+// always 0 or 1: what it gives where that operand is 0 and where it is 1.
+// None for other operands, or where either would divide by zero.
+std::optional<std::array<int32_t, 2>> ValuesOverTruth(BinaryOp op, const Pending &left, const Pending &right)
+{
+    const bool leftTruth = left.kind != Kind::EConstant && IsTruth(left) && right.kind == Kind::EConstant;
+    const bool rightTruth = right.kind != Kind::EConstant && IsTruth(right) && left.kind == Kind::EConstant;
+    if (!leftTruth && !rightTruth)
+        return std::nullopt;
+    std::array<int32_t, 2> values{};
+    for (const int32_t truth : kTruthValues)
+        if (!Apply(op, leftTruth ? truth : left.constant, leftTruth ? right.constant : truth,
+                values[static_cast<size_t>(truth)]))
+            return std::nullopt;
+    return values;
+}
+
+// The values a node of op over `left` and `right` can take, where at most
+// two: the one place the facts the rules rely on are set for a node.
+std::optional<std::array<int32_t, 2>> ValuesOf(BinaryOp op, const Pending &left, const Pending &right)
+{
+    if (IsComparison(op) || MayShortCircuit(op))
+        return kTruthValues;
+    return ValuesOverTruth(op, left, right);
 }
 
 // Builds nodes that name their operand nodes by position; Finish links
 // them, so that the nodes may move while they are built.
+//
+// Join brings left op right to its normal form, then tries the fold rules
+// in the order of kRules, each a member function that returns the folded
+// value or none; where none applies, the value is a node. No rule drops
+// an operand that may fail, unless the stack engine would not need it
+// either (the left side of && or || decided) or the result fails anyway.
 class CBuilder {
 public:
-    // left op right.
-    Pending Join(BinaryOp op, const Pending &left, const Pending &right)
+    Pending Join(BinaryOp op, Pending left, Pending right)
     {
-        if (left.kind == Kind::EConstant) {
-            if (!NeedsRightOperand(op, left.constant))
-                return Constant(ShortCircuitValue(op));
-            int32_t value = 0;
-            if (right.kind == Kind::EConstant && Apply(op, left.constant, right.constant, value))
-                return Constant(value);
-        }
-        if (MayShortCircuit(op)) {
-            if (const std::optional<Pending> folded = FoldLogic(op, left, right))
+        Normalise(op, left, right);
+        for (const Rule rule : kRules)
+            if (std::optional<Pending> folded = (this->*rule)(op, left, right))
                 return *folded;
-            return AddNode(op, left, right);
+        if (!MayShortCircuit(op)) {
+            left = Materialise(left);
+            right = Materialise(right);
         }
-        std::array<int32_t, 2> known{};  // the value where the truth operand is 0, and where it is 1
-        const bool truthOperand = KnownValues(op, left, right, known);
-        if (truthOperand)
-            if (const std::optional<Pending> folded =
-                    OfTruth(left.kind == Kind::EConstant ? right : left, known[0], known[1]))
-                return *folded;
-        const Pending l = Materialise(left);
-        const Pending r = Materialise(right);
-        const std::optional<Pending> test = Test(op, l, r);
-        Pending value = test ? *test : AddNode(op, l, r);
-        if (truthOperand) {
-            value.truth = (known[0] == 0 || known[0] == 1) && (known[1] == 0 || known[1] == 1);
-            value.nonZero = known[0] != 0 && known[1] != 0;
-        }
-        return value;
+        return AddNode(op, left, right);
     }
 
-    // `value` as a node.
+    // `value` as a node; a slot or constant root is x | 0.
     Pending AsNode(const Pending &value)
     {
         const Pending materialised = Materialise(value);
         if (materialised.kind == Kind::ENode)
             return materialised;
-        return AddNode(BinaryOp::EBitOr, materialised, Constant(0));  // x | 0 is x
+        return AddNode(BinaryOp::EBitOr, materialised, Constant(0));
     }
 
     // The nodes that `root` needs, in their order, each pointing at its
@@ -104,14 +137,167 @@ public:
     }
 
 private:
+    using Rule = std::optional<Pending> (CBuilder::*)(BinaryOp, const Pending &, const Pending &);
+
+    // The normal form: > and >= as < and <=; of a commutative operator, a
+    // node left of a slot and a slot left of a constant (any operand order
+    // computes alike: both operands are computed, and any failure is the
+    // same failure); x - c as x + -c.
+    static void Normalise(BinaryOp &op, Pending &left, Pending &right)
+    {
+        if (IsMirrored(op)) {
+            std::swap(left, right);
+            op = RowOf(op).swapped;
+        }
+        if (Commutes(op) && Rank(left.kind) > Rank(right.kind))
+            std::swap(left, right);
+        if (op == BinaryOp::ESub && right.kind == Kind::EConstant) {
+            op = BinaryOp::EAdd;
+            right = Constant(Wrap(0U - static_cast<uint32_t>(right.constant)));
+        }
+    }
+
+    // c1 op c2  =>  its value;  x / 0, x % 0  =>  1 / 0, which fails wherever
+    // it is needed, whatever x.
+    std::optional<Pending> FoldConstants(BinaryOp op, const Pending &left, const Pending &right)
+    {
+        int32_t value = 0;
+        if (Divides(op) && right.kind == Kind::EConstant && right.constant == 0)
+            return AddNode(BinaryOp::EDiv, Constant(1), Constant(0));
+        if (left.kind == Kind::EConstant && right.kind == Kind::EConstant &&
+            Apply(op, left.constant, right.constant, value))
+            return Constant(value);
+        return std::nullopt;
+    }
+
+    // c && x, c || x, where c is a constant, or never 0 and cannot fail:
+    // 0 && x  =>  0;  c || x  =>  1 (c not 0);  c && x, 0 || x  =>  x != 0.
+    std::optional<Pending> FoldKnownLeft(BinaryOp op, const Pending &left, const Pending &right)
+    {
+        if (!MayShortCircuit(op) || left.canFail || !(left.kind == Kind::EConstant || IsNonZero(left)))
+            return std::nullopt;
+        if (!NeedsRightOperand(op, Truth(left.kind != Kind::EConstant || left.constant != 0)))
+            return Constant(ShortCircuitValue(op));
+        return OfTruth(right, 0, 1);
+    }
+
+    // x && y, x || y where y is a constant or never 0, and cannot fail:
+    // x && 0  =>  0 and x || y  =>  1 when x cannot fail;  x && y, x || 0  =>  x != 0.
+    std::optional<Pending> FoldKnownRight(BinaryOp op, const Pending &left, const Pending &right)
+    {
+        if (!MayShortCircuit(op) || right.canFail || !(right.kind == Kind::EConstant || IsNonZero(right)))
+            return std::nullopt;
+        const int32_t rightTruth = Truth(right.kind != Kind::EConstant || right.constant != 0);
+        const auto valueFor = [op, rightTruth](int32_t leftTruth) {
+            return NeedsRightOperand(op, leftTruth) ? rightTruth : ShortCircuitValue(op);
+        };
+        return OfTruth(left, valueFor(0), valueFor(1));
+    }
+
+    // x + 0, x | 0, x ^ 0, x * 1, x / 1  =>  x;  x / -1  =>  0 - x;
+    // x * 0, x & 0, x % 1, x % -1  =>  0 when x cannot fail, else x & 0.
+    std::optional<Pending> FoldIdentity(BinaryOp op, const Pending &left, const Pending &right)
+    {
+        using B = BinaryOp;
+        if (right.kind != Kind::EConstant || left.kind == Kind::EConstant)
+            return std::nullopt;
+        const int32_t c = right.constant;
+        if (((op == B::EAdd || op == B::EBitOr || op == B::EBitXor) && c == 0) ||
+            ((op == B::EMul || op == B::EDiv) && c == 1))
+            return left;
+        if (op == B::EDiv && c == -1)
+            return AddNode(B::ESub, Constant(0), Materialise(left));
+        if (((op == B::EMul || op == B::EBitAnd) && c == 0) || (op == B::EMod && (c == 1 || c == -1)))
+            return left.canFail ? AddNode(B::EBitAnd, Materialise(left), Constant(0)) : Constant(0);
+        return std::nullopt;
+    }
+
+    // b op c, c op b, where b is always 0 or 1  =>  a constant, b or !b,
+    // where op gives that over b's two values (a constant only when b
+    // cannot fail).
+    std::optional<Pending> FoldTruthOperand(BinaryOp op, const Pending &left, const Pending &right)
+    {
+        if (MayShortCircuit(op))
+            return std::nullopt;
+        const std::optional<std::array<int32_t, 2>> values = ValuesOverTruth(op, left, right);
+        if (!values)
+            return std::nullopt;
+        return OfTruth(left.kind == Kind::EConstant ? right : left, (*values)[0], (*values)[1]);
+    }
+
+    // x compared with a constant  =>  a test of x; where it holds for every
+    // value or for none, 1 or 0 when x cannot fail.
+    std::optional<Pending> FoldComparison(BinaryOp op, const Pending &left, const Pending &right)
+    {
+        if (!IsComparison(op) || (left.kind == Kind::EConstant) == (right.kind == Kind::EConstant))
+            return std::nullopt;
+        const bool constantLeft = left.kind == Kind::EConstant;
+        const Pending &value = constantLeft ? right : left;
+        const std::optional<Range> range = RangeOfComparison(op, constantLeft, constantLeft ? left : right);
+        if (!value.canFail && (!range || range->span == UINT32_MAX))
+            return Constant(Truth(range.has_value()));
+        if (!range)
+            return AddNode(BinaryOp::EBitAnd, Materialise(value), Constant(0));
+        return Test(Materialise(value), *range);
+    }
+
+    // The value that is `ifZero` where `value` is 0 and `ifOne` where it is
+    // not, if it needs no node of its own.
+    std::optional<Pending> OfTruth(const Pending &value, int32_t ifZero, int32_t ifOne)
+    {
+        if (value.kind == Kind::EConstant)
+            return Constant(value.constant != 0 ? ifOne : ifZero);
+        if (ifZero == ifOne)
+            return value.canFail ? std::nullopt : std::optional<Pending>(Constant(ifZero));
+        if (ifZero == 0 && ifOne == 1)
+            return IsTruth(value) ? value : Test(Materialise(value), kNonZero);
+        if (ifZero != 1 || ifOne != 0)
+            return std::nullopt;
+        if (IsTest(value.kind))
+            if (const std::optional<Range> complement = Complement(value.range)) {
+                Pending negated = value;
+                negated.range = *complement;
+                return negated;
+            }
+        return Test(Materialise(value), kZero);
+    }
+
+    // Where x op c (or c op x, if `constantLeft`) holds.
+    static std::optional<Range> RangeOfComparison(BinaryOp op, bool constantLeft, const Pending &constant)
+    {
+        return RangeOf(constant.constant, [&](int32_t value) {
+            int32_t holds = 0;
+            Apply(op, constantLeft ? constant.constant : value, constantLeft ? value : constant.constant,
+                holds);
+            return holds != 0;
+        });
+    }
+
+    // A test of `value`, a slot or node, for `range`.
+    static Pending Test(Pending value, const Range &range)
+    {
+        value.kind = value.kind == Kind::ESlot ? Kind::ESlotTest : Kind::ENodeTest;
+        value.range = range;
+        value.values = kTruthValues;
+        return value;
+    }
+
+    // A test as a node of its own, for an operator that cannot fuse it: the
+    // test && 1.
+    Pending Materialise(const Pending &value)
+    {
+        return IsTest(value.kind) ? AddNode(BinaryOp::ELogicAnd, value, Constant(1)) : value;
+    }
+
     // The node for left op right.
     Pending AddNode(BinaryOp op, const Pending &left, const Pending &right)
     {
         Node node{};
+        node.op = op;
+        node.kinds = {left.kind, right.kind};
         std::array<size_t, 2> operands{};
-        Kind rightKind = right.kind;
         if (Divides(op) && right.kind == Kind::EConstant && Magnitude(right.constant) >= 2) {
-            rightKind = Kind::EDivisor;
+            node.kinds[1] = Kind::EDivisor;
             node.divisor = MagicFor(Magnitude(right.constant));
         }
         const std::array<const Pending *, 2> sides = {&left, &right};
@@ -123,101 +309,48 @@ private:
             const bool isNode = operand.kind == Kind::ENode || operand.kind == Kind::ENodeTest;
             operands[side] = isNode ? operand.index : kNoNode;
         }
-        Specialise(node, op, left.kind, rightKind);
+        Specialise(node);
         nodes_.push_back(node);
         operands_.push_back(operands);
         const bool zeroPossible = !(right.kind == Kind::EConstant && right.constant != 0);
         return {Kind::ENode, 0, static_cast<uint32_t>(nodes_.size() - 1), {},
             1 + std::max(left.height, right.height),
-            left.canFail || right.canFail || (Divides(op) && zeroPossible),
-            IsComparison(op) || MayShortCircuit(op), false};
+            left.canFail || right.canFail || (Divides(op) && zeroPossible), ValuesOf(op, left, right)};
     }
 
-    // A test as a node of its own, for an operator that cannot fuse it: the
-    // test && 1.
-    Pending Materialise(const Pending &value)
-    {
-        return IsTest(value.kind) ? AddNode(BinaryOp::ELogicAnd, value, Constant(1)) : value;
-    }
-
-    // A comparison of a slot or node with a constant, as a test.
-    static std::optional<Pending> Test(BinaryOp op, const Pending &left, const Pending &right)
-    {
-        if (!IsComparison(op) || (left.kind == Kind::EConstant) == (right.kind == Kind::EConstant))
-            return std::nullopt;
-        const bool constantLeft = left.kind == Kind::EConstant;
-        const int32_t constant = constantLeft ? left.constant : right.constant;
-        const std::optional<Range> range = RangeOf(constant, [&](int32_t value) {
-            int32_t holds = 0;
-            Apply(op, constantLeft ? constant : value, constantLeft ? value : constant, holds);
-            return holds != 0;
-        });
-        if (!range)
-            return std::nullopt;
-        Pending test = constantLeft ? right : left;
-        test.kind = test.kind == Kind::ESlot ? Kind::ESlotTest : Kind::ENodeTest;
-        test.range = *range;
-        test.truth = true;
-        test.nonZero = false;
-        return test;
-    }
-
-    // The value that is `ifZero` where `value` is 0 and `ifOne` where it is
-    // not, if it needs no node of its own.
-    std::optional<Pending> OfTruth(const Pending &value, int32_t ifZero, int32_t ifOne)
-    {
-        if (ifZero == ifOne)
-            return value.canFail ? std::nullopt : std::optional<Pending>(Constant(ifZero));
-        if (ifZero == 0 && ifOne == 1)
-            return value.truth ? value : Test(BinaryOp::ENotEqual, Materialise(value), Constant(0));
-        if (ifZero != 1 || ifOne != 0)
-            return std::nullopt;
-        if (IsTest(value.kind))
-            if (const std::optional<Range> complement = Complement(value.range)) {
-                Pending negated = value;
-                negated.range = *complement;
-                return negated;
-            }
-        return Test(BinaryOp::EEqual, Materialise(value), Constant(0));
-    }
-
-    // && or || where one operand's truth is known and the operand it makes
-    // redundant cannot fail.
-    std::optional<Pending> FoldLogic(BinaryOp op, const Pending &left, const Pending &right)
-    {
-        const auto valueFor = [op](int32_t leftTruth, int32_t rightTruth) {
-            return NeedsRightOperand(op, leftTruth) ? rightTruth : ShortCircuitValue(op);
-        };
-        if ((right.kind == Kind::EConstant || right.nonZero) && !right.canFail) {
-            const int32_t rightTruth = Truth(right.kind != Kind::EConstant || right.constant != 0);
-            return OfTruth(left, valueFor(0, rightTruth), valueFor(1, rightTruth));
-        }
-        if (left.nonZero && !left.canFail)
-            return NeedsRightOperand(op, 1) ? OfTruth(right, 0, 1) : Constant(ShortCircuitValue(op));
-        return std::nullopt;
-    }
-
-    // For op with a constant on one side and a value that is 0 or 1 on the
-    // other, the two values it can give; false for any other operands, or
-    // where either would divide by zero.
-    static bool KnownValues(
-        BinaryOp op, const Pending &left, const Pending &right, std::array<int32_t, 2> &known)
-    {
-        const bool leftTruth = left.truth && left.kind != Kind::EConstant && right.kind == Kind::EConstant;
-        const bool rightTruth = right.truth && right.kind != Kind::EConstant && left.kind == Kind::EConstant;
-        if (!leftTruth && !rightTruth)
-            return false;
-        for (int32_t truth = 0; truth < 2; ++truth)
-            if (!Apply(op, leftTruth ? truth : left.constant, leftTruth ? right.constant : truth,
-                    known[static_cast<size_t>(truth)]))
-                return false;
-        return true;
-    }
+    // The fold rules, tried in this order.
+    static constexpr std::array<Rule, 6> kRules = {
+        &CBuilder::FoldConstants,
+        &CBuilder::FoldKnownLeft,
+        &CBuilder::FoldKnownRight,
+        &CBuilder::FoldIdentity,
+        &CBuilder::FoldTruthOperand,
+        &CBuilder::FoldComparison,
+    };
 
     static constexpr size_t kNoNode = SIZE_MAX;
     std::vector<Node> nodes_;
     std::vector<std::array<size_t, 2>> operands_;  // each node's operand nodes, by position
 };
+
+// The text of an operand of `node` (see Describe), `texts` holding those of
+// the nodes before it, from `first` on.
+std::string DescribeOperand(
+    const Node &node, size_t side, const std::vector<std::string> &texts, const Node *first)
+{
+    const Range &range = node.ranges[side];
+    const std::string test = "[" + std::to_string(range.low) + ".." +
+        std::to_string(Wrap(static_cast<uint32_t>(range.low) + range.span)) + "]";
+    switch (node.kinds[side]) {
+    case Kind::ESlot: return "$" + std::to_string(node.slots[side]);
+    case Kind::EConstant: return std::to_string(node.constants[side]);
+    case Kind::EDivisor: return "#" + std::to_string(node.constants[side]);
+    case Kind::ENode: return texts[static_cast<size_t>(node.nodes[side] - first)];
+    case Kind::ESlotTest: return "$" + std::to_string(node.slots[side]) + test;
+    case Kind::ENodeTest: return texts[static_cast<size_t>(node.nodes[side] - first)] + test;
+    }
+    return "";
+}
 
 }  // namespace
 
@@ -227,9 +360,10 @@ bool BuildTree(const std::vector<PostfixEntry> &entries, Tree &tree)
     std::vector<Pending> stack;
     bool isTree = true;
     for (auto entry = entries.begin(); isTree && entry != entries.end(); ++entry) {
-        if (!entry->isOperator) {
-            stack.push_back(
-                entry->isVariable ? Slot(static_cast<uint32_t>(entry->value)) : Constant(entry->value));
+        if (entry->kind != PostfixEntry::Kind::EOperator) {
+            stack.push_back(entry->kind == PostfixEntry::Kind::ESlot
+                    ? Slot(static_cast<uint32_t>(entry->value))
+                    : Constant(entry->value));
             continue;
         }
         isTree = stack.size() >= 2;
@@ -248,6 +382,17 @@ bool BuildTree(const std::vector<PostfixEntry> &entries, Tree &tree)
     tree.nodes = builder.Finish(root.index);
     tree.canFail = root.canFail;
     return true;
+}
+
+std::string Describe(const Tree &tree)
+{
+    // Each node's text from those of its operand nodes, which come before it.
+    std::vector<std::string> texts;
+    for (const Node &node : tree.nodes)
+        texts.push_back("(" + std::string(RowOf(node.op).text) + " " +
+            DescribeOperand(node, 0, texts, tree.nodes.data()) + " " +
+            DescribeOperand(node, 1, texts, tree.nodes.data()) + ")");
+    return texts.empty() ? "" : texts.back();
 }
 
 }  // namespace fernvault::alarm_manager::compiled

@@ -4,6 +4,7 @@
 #define QUILLET_EXPR_TREEBUILDER_H
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "CompiledNodes.h"
@@ -27,12 +28,18 @@ struct Tree {
 // that is not one expression or whose tree would be higher than kMaxHeight.
 //
 // Computing the tree gives what the stack engine gives on the list,
-// statuses included: constant work is done once where no division by zero
-// that may run is lost; a comparison with a constant becomes a test, which
-// && and || fuse; an operand whose value is known to be 0 or 1, or not 0,
-// lets the operator that takes it fold away, provided that nothing it drops
-// can fail. Uses no recursion.
+// statuses included. The fold rules (TreeBuilder.cpp, one function each)
+// do constant work once where no division by zero that may run is lost,
+// make a comparison with a constant a test, which && and || fuse, and let
+// an operator over an operand whose value is known to be 0 or 1, or not 0,
+// fold away, provided that nothing it drops can fail. Uses no recursion.
 bool BuildTree(const std::vector<evaluation::PostfixEntry> &entries, Tree &tree);
+
+// The tree as text, for tests and debugging: each node "(op left right)",
+// an operand a slot "$0", a constant "7", a divisor "#7", a node, or a slot
+// or node followed by the values a test holds for, "[low..high]" (high may
+// wrap around below low). Empty for an empty tree.
+std::string Describe(const Tree &tree);
 
 }  // namespace fernvault::alarm_manager::compiled
 

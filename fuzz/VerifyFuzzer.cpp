@@ -9,9 +9,9 @@
 #include <cstring>
 #include <vector>
 
-#include "Arithmetic.h"
 #include "CCompiledExpr.h"
 #include "ExprLog.h"
+#include "TokenOperators.h"
 
 using namespace fernvault::alarm_manager;
 
@@ -34,11 +34,12 @@ size_t LexemeLength(const std::string &text, size_t i)
     const size_t close = text.find_first_not_of("0123456789", i + 2);
     if (text.compare(i, 2, "{$") == 0)
         return close < text.size() && text[close] == '}' ? close + 1 - i : 0;
-    for (const char *lexeme :
-        {"&&", "||", "==", "!=", "<=", ">=", "%", "*", "/", "+", "-", "(", ")", "^", "&", "|", "<", ">"})
-        if (text.compare(i, std::strlen(lexeme), lexeme) == 0)
-            return std::strlen(lexeme);
-    return digits;
+    // The operators of the table, the longer texts first ("&&" before "&").
+    for (const size_t length : {size_t{2}, size_t{1}})
+        for (const OperatorRow &row : kOperators)
+            if (std::strlen(row.text) == length && text.compare(i, length, row.text) == 0)
+                return length;
+    return text[i] == '(' || text[i] == ')' ? 1 : digits;
 }
 
 // The first byte that starts no lexeme, else the first token after which no

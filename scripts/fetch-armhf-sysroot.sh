@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # fetch-armhf-sysroot.sh DIR: fills DIR with Debian's armhf packages that the
-# cross build links against and the tests run on (APR, GoogleTest, the C and
+# cross build links against and the tests run on (APR, GoogleTest, Z3, the C and
 # C++ runtime, with every dependency apt resolves for them).
 #
 # apt runs with its own state, cache and source list under DIR/.apt, so the
@@ -13,12 +13,16 @@
 set -euo pipefail
 
 sysroot=${1:?usage: fetch-armhf-sysroot.sh DIR}
-packages=(libapr1-dev libgtest-dev libc6-dev libstdc++-12-dev libstdc++6 libgcc-s1)
+packages=(libapr1-dev libgtest-dev libz3-dev libc6-dev libstdc++-12-dev libstdc++6 libgcc-s1)
+# The shared libraries an armhf package may load, whose shlibs and symbols
+# files dpkg-shlibdeps reads from the sysroot (below).
+shared=(libc6 libz3-4 libstdc++6 libgcc-s1)
+stamp_text="${packages[*]}; shared: ${shared[*]}"
 
 mkdir -p "$sysroot"
 sysroot=$(cd "$sysroot" && pwd)
 stamp="$sysroot/.complete"
-if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "${packages[*]}" ] && [ -f "$sysroot/DEBIAN/symbols" ]; then
+if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$stamp_text" ] && [ -f "$sysroot/DEBIAN/symbols" ]; then
     exit 0
 fi
 
@@ -97,9 +101,20 @@ for deb in "${debs[@]}"; do
 done
 # The C library's control files make the sysroot its package tree for
 # dpkg-shlibdeps (dpkg-shlibdeps -S DIR), which reads the versions of the
-# libc6 that an armhf binary needs from its symbols file.
+# libc6 that an armhf binary needs from its symbols file; the shlibs and
+# symbols files of the other shared libraries are added to them, so that a
+# program linking Z3 or the C++ runtime dynamically gets its dependencies too.
 rm -rf "$sysroot/DEBIAN"
 dpkg-deb -e "$apt_dir"/cache/archives/libc6_*_armhf.deb "$sysroot/DEBIAN"
+control=$(mktemp -d)
+for package in "${shared[@]:1}"; do
+    rm -rf "$control"
+    dpkg-deb -e "$apt_dir"/cache/archives/"$package"_*_armhf.deb "$control"
+    for file in shlibs symbols; do
+        if [ -f "$control/$file" ]; then cat "$control/$file" >>"$sysroot/DEBIAN/$file"; fi
+    done
+done
+rm -rf "$control"
 
 # An absolute link such as usr/lib/arm-linux-gnueabihf/libuuid.so ->
 # /lib/arm-linux-gnueabihf/libuuid.so.1 would otherwise point into the host.
@@ -111,4 +126,4 @@ while IFS= read -r -d '' link; do
 done < <(find "$sysroot" -path "$apt_dir" -prune -o -type l -print0)
 
 echo "fetch-armhf-sysroot: unpacked ${#debs[@]} packages into $sysroot"
-echo "${packages[*]}" >"$stamp"
+echo "$stamp_text" >"$stamp"

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <sstream>
 
 namespace {
 
@@ -203,6 +205,122 @@ TEST(ChildProcess, ReplayRules)
     }
     std::filesystem::current_path(home);
     std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+
+namespace {
+
+// Runs quillet-check in a new working directory holding the files `rules`
+// and `old`, with `args` after the program's path.
+std::tuple<int, std::string, std::string> RunCheck(
+    const std::vector<std::string> &args, const std::string &rules, const std::string &old = "")
+{
+    const std::filesystem::path home = std::filesystem::current_path();
+    std::string dir = (std::filesystem::temp_directory_path() / "quillet-check.XXXXXX").string();
+    EXPECT_NE(mkdtemp(dir.data()), nullptr);
+    std::filesystem::current_path(dir);
+    std::ofstream("rules", std::ios::binary) << rules;
+    std::ofstream("old", std::ios::binary) << old;
+    std::vector<std::string> argv = {BIN_DIR "/quillet-check"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    auto result = RunChild(argv);
+    if (std::ifstream samples("samples"); samples)
+        std::get<2>(result) += std::string(std::istreambuf_iterator<char>(samples), {});
+    std::filesystem::current_path(home);
+    std::filesystem::remove_all(dir);
+    return result;
+}
+
+// Each row's ranges leave one witness for every question, so the lines are
+// exact. Catches a line or warning misworded or missing, a directive of one
+// file applied to the other, pairs miscounted, a malformed rule stopping
+// the run, and a wrong exit status.
+TEST(ChildProcess, QuilletCheck)
+{
+    const std::string ranges = "# range {$1} 7 8\n# range {$2} 5 5\n";
+    const struct {
+        std::vector<std::string> args;
+        std::string rules, old;
+        int status;
+        std::string out, err;
+    } rows[] = {
+        {{"rules"}, ranges + "{$2} / ({$1} - 7)\n{$2} > 5\n{$2} == 5\n1 +\n5 / 0", "", 1,
+            "rules:3: true [{$1}=8 {$2}=5]; false never; fails [{$1}=7 {$2}=5]\n"
+            "rules:3: warning: may fail on [{$1}=7 {$2}=5]\n"
+            "rules:4: true never; false [{$2}=5]; fails never\nrules:4: warning: never true\n"
+            "rules:5: true [{$2}=5]; false never; fails never\nrules:5: warning: always true\n"
+            "rules:6:4: error: unexpected end\n1 +\n   ^\n"
+            "rules:7: true never; false never; fails []\nrules:7: warning: always fails\n",
+            ""},
+        {{"rules"}, ranges + "# {$1} == 7 is a comment\n{$1} == 7", "", 0,
+            "rules:4: true [{$1}=7]; false [{$1}=8]; fails never\n", ""},
+        {{"--against", "old", "rules"}, "# range {$1} 7 7\n{$2} * 2\n{$1} == 7\n1", "{$2} + {$2}\n{$1} == 8",
+            1,
+            "rules:2: same as old:1\nrules:3: differs from old:2 on [{$1}=7]\n"
+            "rules:4: no rule to compare in old\n",
+            ""},
+        {{"--against", "old", "rules"}, "{$2} * 2", "{$2} << 1\n2", 1,
+            "old:1:7: error: operand expected\n{$2} << 1\n      ^\nold:2: no rule to compare in rules\n", ""},
+        {{"--against", "old", "rules"}, "{$1} > 5", "{$1} >= 6", 0, "rules:1: same as old:1\n", ""},
+        {{"--samples", "samples", "rules"},
+            "# range {$1} 3 4\n# range {$2} 0 1\n# range {$3} 11 11\n{$1} == 3 && {$3} == 11\n{$2} != 0", "",
+            0,
+            "rules:4: true [{$1}=3 {$3}=11]; false [{$1}=4 {$3}=11]; fails never\n"
+            "rules:5: true [{$2}=1]; false [{$2}=0]; fails never\n",
+            "1 2 3\n3 0 11\n4 0 11\n3 1 11\n3 0 11\n"},
+        {{"rules"}, "{$1}\n# range {$1} 1\n", "", 2, "",
+            "rules:2: error: a range directive is '# range {$N} LOW HIGH'\n"},
+        {{"--against", "old", "rules"}, "1", "# range {$1} 2 1", 2, "",
+            "old:1: error: LOW 2 is above HIGH 1\n"},
+        {{"nothere"}, "", "", 2, "", "quillet-check: cannot read nothere: No such file or directory\n"},
+        {{}, "", "", 2, "", "usage: quillet-check [--timeout-ms N] [--samples OUT] [--against OLD] RULES\n"},
+        {{"--timeout-ms", "0", "rules"}, "", "", 2, "",
+            "usage: quillet-check [--timeout-ms N] [--samples OUT] [--against OLD] RULES\n"},
+        {{"rules", "old"}, "", "", 2, "",
+            "usage: quillet-check [--timeout-ms N] [--samples OUT] [--against OLD] RULES\n"},
+        {{"--timeout-ms", "5000", "rules"}, "", "", 0, "", ""},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(testing::PrintToString(row.args) + " " + row.rules);
+        EXPECT_EQ(RunCheck(row.args, row.rules, row.old), std::tie(row.status, row.out, row.err));
+    }
+}
+
+// replay_rules over the samples quillet-check wrote shows each rule true and
+// false at least once. Catches a witness lost, a sample whose columns are
+// out of order, and a variable a rule does not read set outside its range.
+TEST(ChildProcess, QuilletCheckSamplesReplay)
+{
+    const std::string rules = "# range {$3} 10 20\n{$1} > 80 && {$2} < 500\n{$3} * 100 / {$2} >= 20\n"
+                              "{$1} % 7 == 3 || {$12} * 16 - {$3} != 70\n";
+    const std::filesystem::path home = std::filesystem::current_path();
+    std::string dir = (std::filesystem::temp_directory_path() / "quillet-check.XXXXXX").string();
+    ASSERT_NE(mkdtemp(dir.data()), nullptr);
+    std::filesystem::current_path(dir);
+    std::ofstream("rules", std::ios::binary) << rules;
+    EXPECT_EQ(std::get<0>(RunChild({BIN_DIR "/quillet-check", "--samples", "samples", "rules"})), 1);
+    const auto [status, out, err] = RunChild({BIN_DIR "/replay_rules", "rules", "samples"});
+    std::ifstream samples("samples");
+    std::string header;
+    std::getline(samples, header);
+    EXPECT_EQ(header, "1 2 3 12");
+    for (long v1 = 0, v2 = 0, v3 = 0, v12 = 0; samples >> v1 >> v2 >> v3 >> v12;)
+        EXPECT_TRUE(v3 >= 10 && v3 <= 20) << v3;
+    std::filesystem::current_path(home);
+    std::filesystem::remove_all(dir);
+    EXPECT_EQ(status, 0);
+    std::istringstream lines(out);
+    int count = 0;
+    for (std::string line; std::getline(lines, line); ++count) {
+        // "rules:N: T true, F false, E failed"
+        const size_t counts = line.find(": ") + 2;
+        const unsigned long trueCount = std::stoul(line.substr(counts));
+        const unsigned long falseCount = std::stoul(line.substr(line.find(", ") + 2));
+        EXPECT_NE(line.find(" failed", counts), std::string::npos) << line;
+        EXPECT_TRUE(trueCount > 0 && falseCount > 0) << line;
+    }
+    EXPECT_EQ(count, 3);
 }
 
 }  // namespace

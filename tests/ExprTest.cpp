@@ -18,6 +18,8 @@
 
 #include "CCompiledExpr.h"
 #include "ExprLog.h"
+#include "TokenOperators.h"
+#include "TreeBuilder.h"
 
 using namespace fernvault::alarm_manager;
 
@@ -537,12 +539,12 @@ TEST(CompiledExpr, GetVariablesListsEachNumberOnceAscending)
 TEST(Evaluation, OperatorsOnTheEdges)
 {
     const int64_t edges[] = {INT32_MIN, INT32_MIN + 1, -7, -2, -1, 0, 1, 2, 7, INT32_MAX - 1, INT32_MAX};
-    for (const char *op : {"*/4", "//4", "%/4", "+/5", "-/5", "</6", ">/6", "<=/6", ">=/6", "==/7", "!=/7",
-             "&/8", "^/9", "|/10", "&&/11", "||/12"}) {
+    for (const OperatorRow &row : kOperators) {
+        const std::string op = row.text + ("/" + std::to_string(row.code));
         for (const int64_t a : edges) {
             for (const int64_t b : edges) {
                 SCOPED_TRACE(std::to_string(a) + " " + op + " " + std::to_string(b));
-                const std::string o(op, std::strrchr(op, '/'));
+                const std::string o = row.text;
                 const bool divides = o == "/" || o == "%";
                 const int64_t v = o == "*" ? a * b
                     : o == "+"             ? a + b
@@ -561,12 +563,15 @@ TEST(Evaluation, OperatorsOnTheEdges)
                     : o == "^"             ? (a ^ b)
                     : o == "|"             ? (a | b)
                     : o == "&&"            ? (a && b)
-                                           : (a || b);
+                    : o == "||"            ? (a || b)
+                                           : [&o] {
+                                      ADD_FAILURE() << "no reference for " << o;
+                                      return int64_t{0};
+                                  }();
                 const bool byZero = divides && b == 0;
                 const std::string substituted = std::to_string(a) + " " + std::to_string(b) + " " + o;
-                ExpectAllWays(Parse(std::string("1/0 2/0 ") + op), {{1, int32_t(a)}, {2, int32_t(b)}},
-                    byZero ? kFail : 0, byZero ? 0 : int32_t(uint32_t(v)), byZero ? kDenominator : "",
-                    substituted.c_str());
+                ExpectAllWays(Parse("1/0 2/0 " + op), {{1, int32_t(a)}, {2, int32_t(b)}}, byZero ? kFail : 0,
+                    byZero ? 0 : int32_t(uint32_t(v)), byZero ? kDenominator : "", substituted.c_str());
                 // Either operand a constant, which the compiled form may divide by
                 // or compare with otherwise.
                 ExpectAllWays(Parse("1/0 " + std::to_string(b) + "/1 " + op), {{1, int32_t(a)}},
@@ -577,6 +582,59 @@ TEST(Evaluation, OperatorsOnTheEdges)
                     substituted.c_str());
             }
         }
+    }
+}
+
+// The tree of `text`, a variable's number its slot (see compiled::Describe).
+std::string TreeOf(const char *text)
+{
+    using evaluation::PostfixEntry;
+    TokenList list;
+    EXPECT_EQ(CExprUtil::VerifyExpression(list, text), 0);
+    TakeRecords();
+    std::vector<PostfixEntry> entries;
+    for (const ExprToken &token : list)
+        entries.push_back(IsBinaryOperator(token.eTokenCode) ? PostfixEntry::Operator(OperatorOf(token))
+                : token.eTokenCode == EVariable ? PostfixEntry::Slot(VariableNumber(token.strToken))
+                                                : PostfixEntry::Value(std::stoi(token.strToken)));
+    compiled::Tree tree;
+    return compiled::BuildTree(entries, tree) ? compiled::Describe(tree) : "no tree";
+}
+
+// Each fold rule and normal form leaves its shape: a lost fold computes the
+// same values, and only this catches it. A root that is no node is x | 0,
+// a test as a node test && 1; [low..high] is where a test holds.
+TEST(TreeBuilder, FoldsAndNormalForms)
+{
+    const std::pair<const char *, const char *> rows[] = {
+        {"{$1} > 2147483647", "(| 0 0)"},
+        {"{$1} <= 2147483647", "(| 1 0)"},
+        {"{$1} / {$2} < 0 - 2147483647 - 1", "(& (/ $1 $2) 0)"},
+        {"{$1} / {$2} >= 0 - 2147483647 - 1", "(&& (/ $1 $2)[-2147483648..2147483647] 1)"},
+        {"0 || {$1}", "(&& $1[1..-1] 1)"},
+        {"7 && {$1}", "(&& $1[1..-1] 1)"},
+        {"0 && {$1} / 0", "(| 0 0)"},
+        {"{$1} || 3", "(| 1 0)"},
+        {"{$1} / {$2} || 3", "(|| (/ $1 $2) 3)"},
+        {"({$1} > 5) + 1 && {$2}", "(&& $2[1..-1] 1)"},
+        {"({$1} > 5) + 1 && 2 || {$2}", "(| 1 0)"},
+        {"{$1} + 0 - 0 | 0 ^ 0", "(| $1 0)"},
+        {"{$1} * 1 / 1", "(| $1 0)"},
+        {"{$1} * 0 + ({$2} & 0) + {$3} % 1", "(| 0 0)"},
+        {"{$1} / {$2} * 0", "(& (/ $1 $2) 0)"},
+        {"{$1} / (0 - 1)", "(- 0 $1)"},
+        {"{$1} % 0 + {$2}", "(+ (/ 1 0) $2)"},
+        {"5 + {$1} * {$2}", "(+ (* $1 $2) 5)"},
+        {"{$1} - 5", "(+ $1 -5)"},
+        {"{$1} > {$2} + 1", "(< (+ $2 1) $1)"},
+        {"{$1} == {$2} / 7", "(== (/ $2 #7) $1)"},
+        {"({$1} > 5) == 0", "(&& $1[-2147483648..5] 1)"},
+        {"({$1} < {$2}) * 4", "(* (< $1 $2) 4)"},
+        {"{$1} > 80 && {$2} < 500", "(&& $1[81..2147483647] $2[-2147483648..499])"},
+    };
+    for (const auto &[text, shape] : rows) {
+        SCOPED_TRACE(text);
+        EXPECT_EQ(TreeOf(text), shape);
     }
 }
 

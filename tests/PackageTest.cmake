@@ -18,6 +18,7 @@ endforeach()
 # Each package, of the project's version, with files it must hold; the
 # stand-in in its own package only, the libraries in multiarch folders.
 foreach(files "quillet;usr/bin/quillet;usr/share/man/man1/quillet.1.gz;usr/share/doc/quillet/copyright"
+              "quillet-check;usr/bin/quillet-check;usr/share/man/man1/quillet-check.1.gz"
               "libquillet-dev;${dir}/libquillet_expr.a;${dir}/cmake/quillet/quilletConfig.cmake;${dir}/pkgconfig/quillet.pc"
               "libquorlithpub-standin;${dir}/libquorlithpub.so;usr/include/quorlith.h")
   list(POP_FRONT files package)
@@ -36,6 +37,16 @@ run(dpkg-deb -f "${WORK_DIR}/quillet_${VERSION}-1_${arch}.deb" Depends)
 set(depends "${out}")
 if(NOT depends MATCHES "(^|, )libquorlithpub(,|\n)" OR depends MATCHES "standin")
   message(FATAL_ERROR "quillet must depend on libquorlithpub:\n${depends}")
+endif()
+# The checker depends on no log library and leaves the device package as it was.
+run(dpkg-deb -f "${WORK_DIR}/quillet-check_${VERSION}-1_${arch}.deb" Depends)
+if(out MATCHES "quorlith" OR NOT out MATCHES "libz3" OR depends MATCHES "z3|quillet-check")
+  message(FATAL_ERROR "quillet-check must depend on Z3 alone, quillet not on it:\n${out}${depends}")
+endif()
+file(WRITE "${WORK_DIR}/rules" "# range {$1} 7 8\n{$1} == 7\n")
+run("${root}/usr/bin/quillet-check" "${WORK_DIR}/rules")
+if(NOT out STREQUAL "${WORK_DIR}/rules:2: true [{$1}=7]; false [{$1}=8]; fails never\n")
+  message(FATAL_ERROR "unexpected output of quillet-check:\n${out}")
 endif()
 # It names what it links statically: APR, of the version installed here, and the compiler's runtime.
 run(dpkg-deb -f "${WORK_DIR}/quillet_${VERSION}-1_${arch}.deb" Static-Built-Using)

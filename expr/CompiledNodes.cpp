@@ -1,0 +1,188 @@
+// The functions of the nodes that the tree builder makes, for each
+// combination that Builds names:
+// - Row computes one row, calling the node's operand nodes; it recurses as
+//   deep as the tree is high, which the builder bounds.
+// - Evaluate is a whole evaluation of the root of a tree that cannot fail.
+// - ColumnOf computes a block of kLanes rows into the node's column, reading
+//   its operands' columns, which the nodes before it in postfix order wrote.
+//   It computes both operands of && and ||, so it serves only trees in which
+//   no node can fail.
+#include "CompiledNodes.h"
+
+#include <cstdlib>
+#include <type_traits>
+#include <utility>
+
+namespace fernvault::alarm_manager::compiled {
+
+namespace {
+
+template <Kind kind> int32_t RowOperand(const Node &node, size_t side, const int32_t *slots, bool *failed)
+{
+    if constexpr (kind == Kind::ESlot)
+        return slots[node.slots[side]];
+    else if constexpr (kind == Kind::ENode)
+        return node.nodes[side]->row(*node.nodes[side], slots, failed);
+    else if constexpr (kind == Kind::ESlotTest)
+        return Holds(node.ranges[side], slots[node.slots[side]]);
+    else if constexpr (kind == Kind::ENodeTest)
+        return Holds(node.ranges[side], node.nodes[side]->row(*node.nodes[side], slots, failed));
+    else
+        return node.constants[side];
+}
+
+// left op right, the right operand of kind `kind`; a zero divisor sets
+// *failed.
+template <BinaryOp op, Kind kind> int32_t Compute(const Node &node, int32_t left, int32_t right, bool *failed)
+{
+    if constexpr (kind == Kind::EDivisor) {
+        return op == BinaryOp::EDiv ? DivideByConstant(left, right, node.divisor)
+                                    : RemainderByConstant(left, right, node.divisor);
+    } else {
+        int32_t value = 0;
+        if (!Apply(op, left, right, value))
+            *failed = true;
+        return value;
+    }
+}
+
+template <BinaryOp op, Kind left, Kind right>
+int32_t Row(const Node &node, const int32_t *slots, bool *failed)
+{
+    const int32_t leftValue = RowOperand<left>(node, 0, slots, failed);
+    if constexpr (MayShortCircuit(op))
+        if (!NeedsRightOperand(op, leftValue))
+            return ShortCircuitValue(op);
+    return Compute<op, right>(node, leftValue, RowOperand<right>(node, 1, slots, failed), failed);
+}
+
+// An operand's lanes: a column of the block, or one value in every lane.
+template <Kind kind> class CLanes {
+public:
+    CLanes(const Node &node, size_t side, const Block &block)
+        : range_(node.ranges[side])
+    {
+        if constexpr (kind == Kind::ESlot || kind == Kind::ESlotTest)
+            column_ = &block.columns[node.slots[side]];
+        else if constexpr (kind == Kind::ENode || kind == Kind::ENodeTest)
+            column_ = &block.columns[block.slots + static_cast<size_t>(node.nodes[side] - block.firstNode)];
+        else
+            value_ = node.constants[side];
+    }
+    [[nodiscard]] int32_t operator[](size_t lane) const
+    {
+        if constexpr (kind == Kind::ESlot || kind == Kind::ENode)
+            return (*column_)[lane];
+        else if constexpr (kind == Kind::ESlotTest || kind == Kind::ENodeTest)
+            return Holds(range_, (*column_)[lane]);
+        else
+            return value_;
+    }
+
+private:
+    const Column *column_ = nullptr;
+    int32_t value_ = 0;
+    Range range_;
+};
+
+template <BinaryOp op, Kind left, Kind right> void ColumnOf(const Node &node, Block &block)
+{
+    const CLanes<left> a(node, 0, block);
+    const CLanes<right> b(node, 1, block);
+    Column &out = block.columns[block.slots + static_cast<size_t>(&node - block.firstNode)];
+    // No node that the root needs can fail; one that constants left behind
+    // unneeded may, and is computed all the same.
+    bool unneeded = false;
+    const Node local = node;  // read in the loop, where `out` could be it for all the compiler knows
+    for (size_t lane = 0; lane < kLanes; ++lane) {
+        const int32_t leftValue = a[lane];  // both read first: && and || then vectorise
+        const int32_t rightValue = b[lane];
+        out[lane] = Compute<op, right>(local, leftValue, rightValue, &unneeded);
+    }
+}
+
+constexpr size_t kKinds = static_cast<size_t>(Kind::ENodeTest) + 1;
+constexpr size_t kCombinations = kOperators.size() * kKinds * kKinds;
+
+constexpr size_t IndexOf(BinaryOp op, Kind left, Kind right)
+{
+    return (static_cast<size_t>(op) * kKinds + static_cast<size_t>(left)) * kKinds +
+        static_cast<size_t>(right);
+}
+
+// The IndexOf of each combination that Builds names, ascending, then how many.
+constexpr std::pair<std::array<size_t, kCombinations>, size_t> FindBuilt()
+{
+    std::pair<std::array<size_t, kCombinations>, size_t> built{};
+    for (size_t index = 0; index < kCombinations; ++index)
+        if (Builds(static_cast<BinaryOp>(index / (kKinds * kKinds)),
+                static_cast<Kind>(index / kKinds % kKinds), static_cast<Kind>(index % kKinds)))
+            built.first[built.second++] = index;
+    return built;
+}
+constexpr auto kBuilt = FindBuilt();
+
+// One node that Builds names, by IndexOf, and its functions.
+struct Specialisation {
+    size_t index;
+    int32_t (*row)(const Node &node, const int32_t *slots, bool *failed);
+    int (*evaluate)(const Node &node, const int32_t *slots, int32_t &result);
+    void (*column)(const Node &node, Block &block);
+};
+
+// The whole evaluation, result and status, of a tree that `node` is the
+// root of and in which no node can fail.
+template <BinaryOp op, Kind left, Kind right>
+int Evaluate(const Node &node, const int32_t *slots, int32_t &result)
+{
+    result = Row<op, left, right>(node, slots, nullptr);
+    return 0;
+}
+
+// The evaluation and the column of a node that only a tree that may fail
+// has: never called.
+[[noreturn]] int NoEvaluation(const Node & /*node*/, const int32_t * /*slots*/, int32_t & /*result*/)
+{
+    std::abort();
+}
+[[noreturn]] void NoColumn(const Node & /*node*/, Block & /*block*/)
+{
+    std::abort();
+}
+
+template <size_t index> constexpr Specialisation SpecialisationAt()
+{
+    constexpr auto op = static_cast<BinaryOp>(index / (kKinds * kKinds));
+    constexpr auto left = static_cast<Kind>(index / kKinds % kKinds);
+    constexpr auto right = static_cast<Kind>(index % kKinds);
+    if constexpr (MayBeInfallible(op, left, right))
+        return {index, &Row<op, left, right>, &Evaluate<op, left, right>, &ColumnOf<op, left, right>};
+    else
+        return {index, &Row<op, left, right>, &NoEvaluation, &NoColumn};
+}
+
+template <size_t... built>
+constexpr std::array<Specialisation, sizeof...(built)> Specialisations(
+    std::index_sequence<built...> /*unused*/)
+{
+    return {SpecialisationAt<kBuilt.first[built]>()...};
+}
+
+constexpr auto kSpecialisations = Specialisations(std::make_index_sequence<kBuilt.second>());
+
+}  // namespace
+
+void Specialise(Node &node)
+{
+    const size_t index = IndexOf(node.op, node.kinds[0], node.kinds[1]);
+    for (const Specialisation &s : kSpecialisations)
+        if (s.index == index) {
+            node.row = s.row;
+            node.evaluate = s.evaluate;
+            node.column = s.column;
+            return;
+        }
+    std::abort();
+}
+
+}  // namespace fernvault::alarm_manager::compiled
