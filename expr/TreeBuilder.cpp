@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <utility>
 
 namespace fernvault::alarm_manager::compiled {
@@ -123,7 +124,10 @@ public:
             left = Materialise(left);
             right = Materialise(right);
         }
-        return AddNode(op, left, right);
+        const Pending node = AddNode(op, left, right);
+        if (op == BinaryOp::EAdd && right.kind == Kind::EConstant)
+            sums_.emplace(node.index, left);
+        return node;
     }
 
     // `value` as a node; a slot or constant root is x | 0.
@@ -138,8 +142,9 @@ public:
 
     // The tree whose root is node `root`: the nodes it needs, in their
     // order, each pointing at its operand nodes, and the steps that compute
-    // its segments. The rest, which folding left behind, are dropped.
-    [[nodiscard]] Tree Finish(size_t root) const
+    // its segments. The rest, which folding left behind, are dropped. Leaves
+    // the builder without nodes.
+    [[nodiscard]] Tree Finish(size_t root)
     {
         std::vector<bool> needed(root + 1, false);
         needed[root] = true;
@@ -157,17 +162,19 @@ public:
         std::vector<uint32_t> slotOf(root + 1, kNoSlot);
         for (size_t segment = 0; segment < segmentRoots_.size(); ++segment)
             slotOf[segmentRoots_[segment]] = variables_ + static_cast<uint32_t>(segment);
-        tree.nodes.reserve(kept);
+        tree.steps = Steps(root, at, slotOf);
+        // In place, each node to its position, which is never after it: a
+        // tree of a million nodes is not copied.
         for (size_t i = 0; i <= root; ++i) {
             if (!needed[i])
                 continue;
-            Node node = nodes_[i];
+            Node &node = nodes_[at[i]] = nodes_[i];
             for (size_t side = 0; side < 2; ++side)
-                node.nodes[side] = IsNode(node.kinds[side]) ? &tree.nodes[at[operands_[i][side]]] : nullptr;
+                node.nodes[side] = IsNode(node.kinds[side]) ? &nodes_[at[operands_[i][side]]] : nullptr;
             node.out = slotOf[i] != kNoSlot ? slotOf[i] : tree.slots + static_cast<uint32_t>(at[i]);
-            tree.nodes.push_back(node);
         }
-        tree.steps = Steps(root, at, slotOf);
+        nodes_.resize(kept);
+        tree.nodes = std::move(nodes_);
         return tree;
     }
 
@@ -315,6 +322,23 @@ private:
         return std::nullopt;
     }
 
+    // (x + c1) + c2  =>  x + (c1 + c2);  (x + c1) * c2  =>  x * c2 + c1 * c2:
+    // exact, as sums and products wrap, and x is computed either way.
+    std::optional<Pending> FoldSum(BinaryOp op, const Pending &left, const Pending &right)
+    {
+        using O = ValueOps<int32_t>;
+        if ((op != BinaryOp::EAdd && op != BinaryOp::EMul) || right.kind != Kind::EConstant)
+            return std::nullopt;
+        const auto sum = sums_.find(left.kind == Kind::ENode ? left.index : kNoNode);
+        if (sum == sums_.end())
+            return std::nullopt;
+        const Pending x = sum->second;
+        const int32_t c1 = nodes_[left.index].constants[1];
+        if (op == BinaryOp::EAdd)
+            return Join(BinaryOp::EAdd, x, Constant(O::Add(c1, right.constant)));
+        return Join(BinaryOp::EAdd, Join(BinaryOp::EMul, x, right), Constant(O::Mul(c1, right.constant)));
+    }
+
     // b op c, c op b, where b is always 0 or 1  =>  a constant, b or !b,
     // where op gives that over b's two values (a constant only when b
     // cannot fail).
@@ -376,9 +400,16 @@ private:
         });
     }
 
-    // A test of `value`, a slot or node, for `range`.
-    static Pending Test(Pending value, const Range &range)
+    // A test of `value`, a slot or node, for `range`; of x + c, a test of x
+    // for the range moved by -c (x + c - low is x - (low - c), wrapping).
+    Pending Test(Pending value, Range range)
     {
+        const auto sum = sums_.find(value.kind == Kind::ENode ? value.index : kNoNode);
+        if (sum != sums_.end()) {
+            range.low = Wrap(
+                static_cast<uint32_t>(range.low) - static_cast<uint32_t>(nodes_[value.index].constants[1]));
+            value = sum->second;
+        }
         value.kind = value.kind == Kind::ESlot ? Kind::ESlotTest : Kind::ENodeTest;
         value.range = range;
         value.values = kTruthValues;
@@ -426,11 +457,12 @@ private:
     }
 
     // The fold rules, tried in this order.
-    static constexpr std::array<Rule, 6> kRules = {
+    static constexpr std::array<Rule, 7> kRules = {
         &CBuilder::FoldConstants,
         &CBuilder::FoldKnownLeft,
         &CBuilder::FoldKnownRight,
         &CBuilder::FoldIdentity,
+        &CBuilder::FoldSum,
         &CBuilder::FoldTruthOperand,
         &CBuilder::FoldComparison,
     };
@@ -442,6 +474,7 @@ private:
     // Each node's operands' nodes by position: an operand node, or the root
     // of the segment whose slot it reads.
     std::vector<std::array<size_t, 2>> operands_;
+    std::unordered_map<size_t, Pending> sums_;  // of each node x + c, by position: x
     std::vector<size_t> segmentRoots_;  // each segment's root, by position; its slot is variables_ + index
 };
 

@@ -692,6 +692,10 @@ TEST(TreeBuilder, FoldsAndNormalForms)
         {"({$1} > 5) == 0", "(&& $1[-2147483648..5] 1)"},
         {"({$1} < {$2}) * 4", "(* (< $1 $2) 4)"},
         {"{$1} > 80 && {$2} < 500", "(&& $1[81..2147483647] $2[-2147483648..499])"},
+        {"{$1} + 1 + 2 - 5", "(+ $1 -2)"},
+        {"({$1} + 25) * 3 >= 400", "(&& (* $1 3)[325..2147483572] 1)"},
+        {"{$1} - 3 == 0 || {$2} + 2147483647 > 0", "(|| $1[3..3] $2[-2147483646..0])"},
+        {"({$1} - 7) * {$2}", "(* (+ $1 -7) $2)"},
     };
     for (const auto &[text, shape] : rows) {
         SCOPED_TRACE(text);
@@ -728,12 +732,15 @@ std::string Attempt(const std::string &text)
 TEST(SmallStack, MillionLevelsDeep)
 {
     const size_t deep = 1000000;
-    std::string chain;
-    for (size_t i = 0; i < deep; ++i)
+    std::string chain, variables;
+    for (size_t i = 0; i < deep; ++i) {
         chain += "1+(";
+        variables += "{$1}+(";
+    }
     const std::string rows[][2] = {
         {std::string(deep, '(') + "1" + std::string(deep, ')'), "0 0 0 1 0 1 0 1 "},
         {chain + "1" + std::string(deep, ')'), "0 0 0 2000001 0 1000001 0 1000001 "},
+        {variables + "1" + std::string(deep, ')'), "0 0 0 2000001 0 7000001 0 7000001 "},
         {std::string(deep, '(') + "1", "7 1000001 20014 1000001 "},
     };
     for (const auto &[text, expected] : rows) {
