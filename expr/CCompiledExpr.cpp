@@ -57,6 +57,9 @@ CCompiledExpr::CCompiledExpr(const CCompiledExpr &other)
     , slotTexts_(other.slotTexts_)
     , slotsInListOrder_(other.slotsInListOrder_)
     , nodes_(other.nodes_)
+    , steps_(other.steps_)
+    , slots_(other.slots_)
+    , columns_(other.columns_)
     , entries_(other.entries_)
 {
     const auto own = [this, &other](const Node *node) {
@@ -87,7 +90,10 @@ bool CCompiledExpr::CompileTree(const std::vector<PostfixEntry> &entries)
     if (!compiled::BuildTree(entries, tree))
         return false;
     nodes_ = std::move(tree.nodes);
-    root_ = &nodes_.back();
+    steps_ = std::move(tree.steps);
+    slots_ = tree.slots;
+    columns_ = !tree.canFail;
+    root_ = steps_.empty() ? &nodes_.back() : nullptr;
     infallibleRoot_ = tree.canFail ? nullptr : root_;
     return true;
 }
@@ -97,9 +103,26 @@ int CCompiledExpr::EvaluateSlots(const int32_t *slots, int32_t &result) const
 {
     result = 0;
     if (root_ == nullptr)
-        return RunOnStack(slots, result);
+        return nodes_.empty() ? RunOnStack(slots, result) : RunSegments(slots, result);
     bool failed = false;
     const int32_t value = root_->row(*root_, slots, &failed);
+    if (failed)
+        return RecordFailure(Failure::EDenominator);
+    result = value;
+    return 0;
+}
+
+// A tree cut into segments: its steps, then its root, over a copy of the
+// slots with room for the segments' values.
+int CCompiledExpr::RunSegments(const int32_t *slots, int32_t &result) const
+{
+    evaluation::LocalValues<int32_t> local;
+    const evaluation::CValueBuffer<int32_t> values(local, slots_);
+    std::copy_n(slots, variables_.size(), values.Data());
+    bool failed = false;
+    compiled::Walk(nodes_, steps_, values.Data(), &failed);
+    const Node &root = nodes_.back();
+    const int32_t value = root.row(root, values.Data(), &failed);
     if (failed)
         return RecordFailure(Failure::EDenominator);
     result = value;
@@ -171,7 +194,7 @@ int CCompiledExpr::MissingVariable(size_t count, const VariableTable *table) con
 int CCompiledExpr::EvaluateRows(
     const int32_t *rows, size_t stride, size_t count, int32_t *results, int *statuses) const
 {
-    if (infallibleRoot_ != nullptr && stride >= variables_.size()) {
+    if (columns_ && stride >= variables_.size()) {
         EvaluateColumns(rows, stride, count, results);
         std::fill_n(statuses, count, 0);
         return 0;
@@ -189,10 +212,8 @@ int CCompiledExpr::EvaluateRows(
 void CCompiledExpr::EvaluateColumns(const int32_t *rows, size_t stride, size_t count, int32_t *results) const
 {
     using compiled::kLanes;
-    compiled::Block block{
-        std::vector<compiled::Column>(variables_.size() + nodes_.size()), nodes_.data(), variables_.size()};
-    const compiled::Column &values =
-        block.columns[variables_.size() + static_cast<size_t>(root_ - nodes_.data())];
+    compiled::Block block{std::vector<compiled::Column>(slots_ + nodes_.size()), variables_.size()};
+    const compiled::Column &values = block.columns[nodes_.back().out];
     for (size_t done = 0; done < count; done += kLanes) {
         const size_t lanes = std::min(kLanes, count - done);
         compiled::Gather(rows + done * stride, stride, lanes, block);

@@ -26,7 +26,8 @@ namespace fernvault::alarm_manager {
 
 namespace compiled {
 struct Node;
-}
+struct Step;
+}  // namespace compiled
 namespace evaluation {
 struct PostfixEntry;
 }
@@ -62,8 +63,8 @@ public:
     // stride is 0; `results` and `statuses` hold `count` elements each and
     // may be null when count is 0. Blocks of 64 rows are computed a column
     // at a time; rows run one by one for a list that divides by a variable or
-    // by a constant 0, that is not well formed or that is nested very deep,
-    // and for a stride shorter than GetVariables().size().
+    // by a constant 0 or that is not well formed, and for a stride shorter
+    // than GetVariables().size().
     int EvaluateRows(const int32_t *rows, size_t stride, size_t count, int32_t *results, int *statuses) const;
 
     // A copy is a form of its own, which outlives the original.
@@ -76,6 +77,7 @@ public:
 private:
     bool CompileTree(const std::vector<evaluation::PostfixEntry> &entries);
     int EvaluateSlots(const int32_t *slots, int32_t &result) const;
+    int RunSegments(const int32_t *slots, int32_t &result) const;
     int RunOnStack(const int32_t *slots, int32_t &result) const;
     bool ReadTable(const VariableTable &table, int32_t *slots) const;
     int MissingVariable(size_t count, const VariableTable *table) const;
@@ -85,10 +87,14 @@ private:
     std::vector<std::string> slotTexts_;      // the text of the first token naming each slot
     std::vector<uint32_t> slotsInListOrder_;  // slots in the order the list first names them
     // A well-formed list is a tree of nodes, each after its operand nodes,
-    // the root last; any other list, or one whose tree would be too high,
-    // keeps its entries, a variable's value its slot, for the stack engine.
+    // the root last, and the steps that compute its segments, if it is high;
+    // any other list keeps its entries, a variable's value its slot, for the
+    // stack engine.
     std::vector<compiled::Node> nodes_;
-    const compiled::Node *root_ = nullptr;
+    std::vector<compiled::Step> steps_;
+    size_t slots_ = 0;                      // the variables' slots and the segments'
+    bool columns_ = false;                  // whether EvaluateRows may compute columns: no node can fail
+    const compiled::Node *root_ = nullptr;  // the root of a tree with no segments
     const compiled::Node *infallibleRoot_ = nullptr;  // root_, when no node it needs can divide by zero
     std::vector<evaluation::PostfixEntry> entries_;
 };

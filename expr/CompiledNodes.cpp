@@ -1,10 +1,11 @@
 // The functions of the nodes that the tree builder makes, for each
 // combination that Builds names:
 // - Row computes one row, calling the node's operand nodes; it recurses as
-//   deep as the tree is high, which the builder bounds.
+//   deep as the node is above the slots it reads, which the builder bounds
+//   (a segment's slot is read, not called).
 // - Evaluate is a whole evaluation of the root of a tree that cannot fail.
 // - ColumnOf computes a block of kLanes rows into the node's column, reading
-//   its operands' columns, which the nodes before it in postfix order wrote.
+//   its operands' columns, which the nodes before it wrote.
 //   It computes both operands of && and ||, so it serves only trees in which
 //   no node can fail.
 #include "CompiledNodes.h"
@@ -65,7 +66,7 @@ public:
         if constexpr (kind == Kind::ESlot || kind == Kind::ESlotTest)
             column_ = &block.columns[node.slots[side]];
         else if constexpr (kind == Kind::ENode || kind == Kind::ENodeTest)
-            column_ = &block.columns[block.slots + static_cast<size_t>(node.nodes[side] - block.firstNode)];
+            column_ = &block.columns[node.nodes[side]->out];
         else
             value_ = node.constants[side];
     }
@@ -89,7 +90,7 @@ template <BinaryOp op, Kind left, Kind right> void ColumnOf(const Node &node, Bl
 {
     const CLanes<left> a(node, 0, block);
     const CLanes<right> b(node, 1, block);
-    Column &out = block.columns[block.slots + static_cast<size_t>(&node - block.firstNode)];
+    Column &out = block.columns[node.out];
     // No node that the root needs can fail; one that constants left behind
     // unneeded may, and is computed all the same.
     bool unneeded = false;
@@ -170,19 +171,41 @@ constexpr std::array<Specialisation, sizeof...(built)> Specialisations(
 
 constexpr auto kSpecialisations = Specialisations(std::make_index_sequence<kBuilt.second>());
 
+// Each combination's place in kSpecialisations, by IndexOf; kNone for one
+// that Builds does not name.
+constexpr size_t kNone = SIZE_MAX;
+constexpr auto kPlaces = [] {
+    std::array<size_t, kCombinations> places{};
+    for (size_t &place : places)
+        place = kNone;
+    for (size_t place = 0; place < kSpecialisations.size(); ++place)
+        places[kSpecialisations[place].index] = place;
+    return places;
+}();
+
 }  // namespace
 
 void Specialise(Node &node)
 {
-    const size_t index = IndexOf(node.op, node.kinds[0], node.kinds[1]);
-    for (const Specialisation &s : kSpecialisations)
-        if (s.index == index) {
-            node.row = s.row;
-            node.evaluate = s.evaluate;
-            node.column = s.column;
-            return;
+    const size_t place = kPlaces[IndexOf(node.op, node.kinds[0], node.kinds[1])];
+    if (place == kNone)
+        std::abort();
+    node.row = kSpecialisations[place].row;
+    node.evaluate = kSpecialisations[place].evaluate;
+    node.column = kSpecialisations[place].column;
+}
+
+void Walk(const std::vector<Node> &nodes, const std::vector<Step> &steps, int32_t *slots, bool *failed)
+{
+    for (size_t i = 0; i < steps.size(); ++i) {
+        const Step &step = steps[i];
+        if (!step.test) {
+            const Node &root = nodes[step.node];
+            slots[step.slot] = root.row(root, slots, failed);
+        } else if (!NeedsRightOperand(step.op, Holds(step.truth, slots[step.slot]))) {
+            i += step.skip;
         }
-    std::abort();
+    }
 }
 
 }  // namespace fernvault::alarm_manager::compiled

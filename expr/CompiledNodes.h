@@ -69,11 +69,11 @@ using Column = std::array<int32_t, kLanes>;
 
 struct Node;
 
-// A block of kLanes rows: a column for each slot, then one for each node.
+// A block of kLanes rows: a column for each slot, the variables' first,
+// then one for each node (Node::out says which is whose).
 struct Block {
     std::vector<Column> columns;
-    const Node *firstNode;  // the node whose column follows the slots'
-    size_t slots;
+    size_t slots;  // the variables' slots, which Gather fills
 };
 
 struct Node {
@@ -91,9 +91,29 @@ struct Node {
     std::array<int32_t, 2> constants;   // EConstant and EDivisor operands
     std::array<Range, 2> ranges;        // ESlotTest and ENodeTest operands' comparisons
     DivisionMagic divisor;              // an EDivisor operand's
+    uint32_t out;                       // the column of a Block it computes
     BinaryOp op;
     std::array<Kind, 2> kinds;  // the left operand's and the right one's
 };
+
+// One step of the walk that computes the segments of a tree before its root
+// (TreeBuilder.h): a segment's value into its slot, or the test of an && or
+// || whose right operand is a segment: where its left operand, a slot,
+// decides it, the right operand's steps are skipped, so that what they
+// compute (a division by zero included) is never computed.
+struct Step {
+    bool test;
+    BinaryOp op;    // a test's: && or ||
+    uint32_t node;  // a segment's root, by position
+    uint32_t slot;  // the slot a segment fills, or the one a test reads
+    uint32_t skip;  // a test's: the steps of its right operand
+    Range truth;    // a test's: the values of its slot for which the left operand is true
+};
+
+// Runs `steps` over the trees' `nodes`, with `slots` holding the variables'
+// values and room for every segment's; sets *failed where a node it
+// computes divides by zero.
+void Walk(const std::vector<Node> &nodes, const std::vector<Step> &steps, int32_t *slots, bool *failed);
 
 namespace detail {
 

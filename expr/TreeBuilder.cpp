@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <utility>
 
 namespace fernvault::alarm_manager::compiled {
@@ -24,6 +25,7 @@ struct Pending {
     // The values it can take, where they are at most two (the same twice
     // for a constant): what the rules below know of it beyond its kind.
     std::optional<std::array<int32_t, 2>> values;
+    bool segmented = false;  // whether computing it reads a segment's slot
 };
 
 constexpr std::array<int32_t, 2> kTruthValues = {0, 1};
@@ -79,8 +81,19 @@ std::optional<std::array<int32_t, 2>> ValuesOf(BinaryOp op, const Pending &left,
     return ValuesOverTruth(op, left, right);
 }
 
+// Whether an operand of kind `kind` is a node's value.
+bool IsNode(Kind kind)
+{
+    return kind == Kind::ENode || kind == Kind::ENodeTest;
+}
+
 // Builds nodes that name their operand nodes by position; Finish links
 // them, so that the nodes may move while they are built.
+//
+// An operand that is a node too high to be an operand (Bound), and the
+// operands of an && or || whose right operand reads a segment, become
+// segments: slots that the walk fills. The walk can then skip the right
+// operand's segments where a test of the left one's slot decides.
 //
 // Join brings left op right to its normal form, then tries the fold rules
 // in the order of kRules, each a member function that returns the folded
@@ -89,8 +102,20 @@ std::optional<std::array<int32_t, 2>> ValuesOf(BinaryOp op, const Pending &left,
 // either (the left side of && or || decided) or the result fails anyway.
 class CBuilder {
 public:
+    // `variables`: the slots of the list's variables; a segment's slot follows them.
+    explicit CBuilder(uint32_t variables)
+        : variables_(variables)
+    {
+    }
+
     Pending Join(BinaryOp op, Pending left, Pending right)
     {
+        Bound(left);
+        Bound(right);
+        if (MayShortCircuit(op) && right.segmented) {
+            Cut(left);
+            Cut(right);
+        }
         Normalise(op, left, right);
         for (const Rule rule : kRules)
             if (std::optional<Pending> folded = (this->*rule)(op, left, right))
@@ -99,21 +124,27 @@ public:
             left = Materialise(left);
             right = Materialise(right);
         }
-        return AddNode(op, left, right);
+        const Pending node = AddNode(op, left, right);
+        if (op == BinaryOp::EAdd && right.kind == Kind::EConstant)
+            sums_.emplace(node.index, left);
+        return node;
     }
 
     // `value` as a node; a slot or constant root is x | 0.
-    Pending AsNode(const Pending &value)
+    Pending AsNode(Pending value)
     {
+        Bound(value);
         const Pending materialised = Materialise(value);
         if (materialised.kind == Kind::ENode)
             return materialised;
         return AddNode(BinaryOp::EBitOr, materialised, Constant(0));
     }
 
-    // The nodes that `root` needs, in their order, each pointing at its
-    // operand nodes; the rest, which folding left behind, are dropped.
-    [[nodiscard]] std::vector<Node> Finish(size_t root) const
+    // The tree whose root is node `root`: the nodes it needs, in their
+    // order, each pointing at its operand nodes, and the steps that compute
+    // its segments. The rest, which folding left behind, are dropped. Leaves
+    // the builder without nodes.
+    [[nodiscard]] Tree Finish(size_t root)
     {
         std::vector<bool> needed(root + 1, false);
         needed[root] = true;
@@ -121,23 +152,102 @@ public:
             for (const size_t operand : operands_[i])
                 if (needed[i] && operand != kNoNode)
                     needed[operand] = true;
-        std::vector<Node> kept;
-        kept.reserve(static_cast<size_t>(std::count(needed.begin(), needed.end(), true)));
-        std::vector<size_t> at(root + 1, 0);
+        Tree tree;
+        tree.variables = variables_;
+        tree.slots = variables_ + static_cast<uint32_t>(segmentRoots_.size());
+        std::vector<size_t> at(root + 1, kNoNode);
+        size_t kept = 0;
+        for (size_t i = 0; i <= root; ++i)
+            at[i] = needed[i] ? kept++ : kNoNode;
+        std::vector<uint32_t> slotOf(root + 1, kNoSlot);
+        for (size_t segment = 0; segment < segmentRoots_.size(); ++segment)
+            slotOf[segmentRoots_[segment]] = variables_ + static_cast<uint32_t>(segment);
+        tree.steps = Steps(root, at, slotOf);
+        // In place, each node to its position, which is never after it: a
+        // tree of a million nodes is not copied.
         for (size_t i = 0; i <= root; ++i) {
             if (!needed[i])
                 continue;
-            at[i] = kept.size();
-            kept.push_back(nodes_[i]);
+            Node &node = nodes_[at[i]] = nodes_[i];
             for (size_t side = 0; side < 2; ++side)
-                kept.back().nodes[side] =
-                    operands_[i][side] == kNoNode ? nullptr : &kept[at[operands_[i][side]]];
+                node.nodes[side] = IsNode(node.kinds[side]) ? &nodes_[at[operands_[i][side]]] : nullptr;
+            node.out = slotOf[i] != kNoSlot ? slotOf[i] : tree.slots + static_cast<uint32_t>(at[i]);
         }
-        return kept;
+        nodes_.resize(kept);
+        tree.nodes = std::move(nodes_);
+        return tree;
     }
 
 private:
     using Rule = std::optional<Pending> (CBuilder::*)(BinaryOp, const Pending &, const Pending &);
+
+    // Cuts `value`, if it is a node too high to be an operand of a node that
+    // Join or AsNode makes (up to two above it: the node, and a test made a
+    // node).
+    void Bound(Pending &value)
+    {
+        if (value.height + 2 > kMaxHeight)
+            Cut(value);
+    }
+
+    // `value`, if a node, as a segment: its slot, or a test of its slot.
+    void Cut(Pending &value)
+    {
+        if (!IsNode(value.kind))
+            return;
+        value.kind = value.kind == Kind::ENode ? Kind::ESlot : Kind::ESlotTest;
+        segmentRoots_.push_back(value.index);
+        value.index = variables_ + static_cast<uint32_t>(segmentRoots_.size() - 1);
+        value.height = 0;
+        value.segmented = true;
+    }
+
+    // Whether operand `side` of `node` is a segment's slot (or a test of it).
+    [[nodiscard]] bool ReadsSegment(const Node &node, size_t side) const
+    {
+        return (node.kinds[side] == Kind::ESlot || node.kinds[side] == Kind::ESlotTest) &&
+            node.slots[side] >= variables_;
+    }
+
+    // The steps that compute the segments that node `root` reads, in the
+    // order it needs them (each before the segments that read it, left
+    // operands before right ones), with a test before the right operand of
+    // each && and || that is a segment. Depth first, on a stack of its own.
+    [[nodiscard]] std::vector<Step> Steps(
+        size_t root, const std::vector<size_t> &at, const std::vector<uint32_t> &slotOf) const
+    {
+        struct Frame {
+            size_t node;
+            size_t side;  // the operand to go down next; 2 once both are done
+            size_t test;  // the step of its test, if it has one
+        };
+        std::vector<Step> steps;
+        std::vector<Frame> frames{{root, 0, kNoNode}};
+        while (!frames.empty()) {
+            const Frame frame = frames.back();
+            const Node &node = nodes_[frame.node];
+            if (frame.side == 2) {
+                frames.pop_back();
+                if (frame.test != kNoNode)
+                    steps[frame.test].skip = static_cast<uint32_t>(steps.size() - frame.test - 1);
+                if (slotOf[frame.node] != kNoSlot)
+                    steps.push_back(
+                        {false, node.op, static_cast<uint32_t>(at[frame.node]), slotOf[frame.node], 0, {}});
+                continue;
+            }
+            ++frames.back().side;
+            if (frame.side == 1 && MayShortCircuit(node.op) && ReadsSegment(node, 1)) {
+                // Join cut the left operand too: it is a slot, or a test of one.
+                frames.back().test = steps.size();
+                const Range truth = node.kinds[0] == Kind::ESlotTest ? node.ranges[0] : kNonZero;
+                steps.push_back({true, node.op, 0, node.slots[0], 0, truth});
+            }
+            const size_t operand = operands_[frame.node][frame.side];
+            if (operand != kNoNode)
+                frames.push_back({operand, 0, kNoNode});
+        }
+        return steps;
+    }
 
     // The normal form: > and >= as < and <=; of a commutative operator, a
     // node left of a slot and a slot left of a constant (any operand order
@@ -212,6 +322,23 @@ private:
         return std::nullopt;
     }
 
+    // (x + c1) + c2  =>  x + (c1 + c2);  (x + c1) * c2  =>  x * c2 + c1 * c2:
+    // exact, as sums and products wrap, and x is computed either way.
+    std::optional<Pending> FoldSum(BinaryOp op, const Pending &left, const Pending &right)
+    {
+        using O = ValueOps<int32_t>;
+        if ((op != BinaryOp::EAdd && op != BinaryOp::EMul) || right.kind != Kind::EConstant)
+            return std::nullopt;
+        const auto sum = sums_.find(left.kind == Kind::ENode ? left.index : kNoNode);
+        if (sum == sums_.end())
+            return std::nullopt;
+        const Pending x = sum->second;
+        const int32_t c1 = nodes_[left.index].constants[1];
+        if (op == BinaryOp::EAdd)
+            return Join(BinaryOp::EAdd, x, Constant(O::Add(c1, right.constant)));
+        return Join(BinaryOp::EAdd, Join(BinaryOp::EMul, x, right), Constant(O::Mul(c1, right.constant)));
+    }
+
     // b op c, c op b, where b is always 0 or 1  =>  a constant, b or !b,
     // where op gives that over b's two values (a constant only when b
     // cannot fail).
@@ -273,9 +400,16 @@ private:
         });
     }
 
-    // A test of `value`, a slot or node, for `range`.
-    static Pending Test(Pending value, const Range &range)
+    // A test of `value`, a slot or node, for `range`; of x + c, a test of x
+    // for the range moved by -c (x + c - low is x - (low - c), wrapping).
+    Pending Test(Pending value, Range range)
     {
+        const auto sum = sums_.find(value.kind == Kind::ENode ? value.index : kNoNode);
+        if (sum != sums_.end()) {
+            range.low = Wrap(
+                static_cast<uint32_t>(range.low) - static_cast<uint32_t>(nodes_[value.index].constants[1]));
+            value = sum->second;
+        }
         value.kind = value.kind == Kind::ESlot ? Kind::ESlotTest : Kind::ENodeTest;
         value.range = range;
         value.values = kTruthValues;
@@ -306,8 +440,11 @@ private:
             node.slots[side] = operand.index;
             node.constants[side] = operand.constant;
             node.ranges[side] = operand.range;
-            const bool isNode = operand.kind == Kind::ENode || operand.kind == Kind::ENodeTest;
-            operands[side] = isNode ? operand.index : kNoNode;
+            const bool readsSegment = (operand.kind == Kind::ESlot || operand.kind == Kind::ESlotTest) &&
+                operand.index >= variables_;
+            operands[side] = IsNode(operand.kind) ? operand.index
+                : readsSegment                    ? segmentRoots_[operand.index - variables_]
+                                                  : kNoNode;
         }
         Specialise(node);
         nodes_.push_back(node);
@@ -315,39 +452,52 @@ private:
         const bool zeroPossible = !(right.kind == Kind::EConstant && right.constant != 0);
         return {Kind::ENode, 0, static_cast<uint32_t>(nodes_.size() - 1), {},
             1 + std::max(left.height, right.height),
-            left.canFail || right.canFail || (Divides(op) && zeroPossible), ValuesOf(op, left, right)};
+            left.canFail || right.canFail || (Divides(op) && zeroPossible), ValuesOf(op, left, right),
+            left.segmented || right.segmented};
     }
 
     // The fold rules, tried in this order.
-    static constexpr std::array<Rule, 6> kRules = {
+    static constexpr std::array<Rule, 7> kRules = {
         &CBuilder::FoldConstants,
         &CBuilder::FoldKnownLeft,
         &CBuilder::FoldKnownRight,
         &CBuilder::FoldIdentity,
+        &CBuilder::FoldSum,
         &CBuilder::FoldTruthOperand,
         &CBuilder::FoldComparison,
     };
 
     static constexpr size_t kNoNode = SIZE_MAX;
+    static constexpr uint32_t kNoSlot = UINT32_MAX;
+    uint32_t variables_;
     std::vector<Node> nodes_;
-    std::vector<std::array<size_t, 2>> operands_;  // each node's operand nodes, by position
+    // Each node's operands' nodes by position: an operand node, or the root
+    // of the segment whose slot it reads.
+    std::vector<std::array<size_t, 2>> operands_;
+    std::unordered_map<size_t, Pending> sums_;  // of each node x + c, by position: x
+    std::vector<size_t> segmentRoots_;  // each segment's root, by position; its slot is variables_ + index
 };
 
-// The text of an operand of `node` (see Describe), `texts` holding those of
-// the nodes before it, from `first` on.
-std::string DescribeOperand(
-    const Node &node, size_t side, const std::vector<std::string> &texts, const Node *first)
+// The text of an operand of `node` (see Describe): `texts` holds those of
+// the nodes of `tree` before it, and `segments` the root of each segment.
+std::string DescribeOperand(const Node &node, size_t side, const std::vector<std::string> &texts,
+    const Tree &tree, const std::vector<size_t> &segments)
 {
     const Range &range = node.ranges[side];
     const std::string test = "[" + std::to_string(range.low) + ".." +
         std::to_string(Wrap(static_cast<uint32_t>(range.low) + range.span)) + "]";
+    const auto slotText = [&] {
+        const uint32_t slot = node.slots[side];
+        return slot < tree.variables ? "$" + std::to_string(slot) : texts[segments[slot - tree.variables]];
+    };
+    const auto nodeText = [&] { return texts[static_cast<size_t>(node.nodes[side] - tree.nodes.data())]; };
     switch (node.kinds[side]) {
-    case Kind::ESlot: return "$" + std::to_string(node.slots[side]);
+    case Kind::ESlot: return slotText();
     case Kind::EConstant: return std::to_string(node.constants[side]);
     case Kind::EDivisor: return "#" + std::to_string(node.constants[side]);
-    case Kind::ENode: return texts[static_cast<size_t>(node.nodes[side] - first)];
-    case Kind::ESlotTest: return "$" + std::to_string(node.slots[side]) + test;
-    case Kind::ENodeTest: return texts[static_cast<size_t>(node.nodes[side] - first)] + test;
+    case Kind::ENode: return nodeText();
+    case Kind::ESlotTest: return slotText() + test;
+    case Kind::ENodeTest: return nodeText() + test;
     }
     return "";
 }
@@ -356,42 +506,48 @@ std::string DescribeOperand(
 
 bool BuildTree(const std::vector<PostfixEntry> &entries, Tree &tree)
 {
-    CBuilder builder;
+    uint32_t variables = 0;
+    for (const PostfixEntry &entry : entries)
+        if (entry.kind == PostfixEntry::Kind::ESlot)
+            variables = std::max(variables, static_cast<uint32_t>(entry.value) + 1);
+    CBuilder builder(variables);
     std::vector<Pending> stack;
-    bool isTree = true;
-    for (auto entry = entries.begin(); isTree && entry != entries.end(); ++entry) {
-        if (entry->kind != PostfixEntry::Kind::EOperator) {
-            stack.push_back(entry->kind == PostfixEntry::Kind::ESlot
-                    ? Slot(static_cast<uint32_t>(entry->value))
-                    : Constant(entry->value));
+    for (const PostfixEntry &entry : entries) {
+        if (entry.kind != PostfixEntry::Kind::EOperator) {
+            stack.push_back(entry.kind == PostfixEntry::Kind::ESlot ? Slot(static_cast<uint32_t>(entry.value))
+                                                                    : Constant(entry.value));
             continue;
         }
-        isTree = stack.size() >= 2;
-        if (!isTree)
-            break;
+        if (stack.size() < 2) {
+            tree = Tree{};
+            return false;
+        }
         const Pending right = stack.back();
         stack.pop_back();
-        stack.back() = builder.Join(entry->op, stack.back(), right);
-        isTree = stack.back().height <= kMaxHeight;
+        stack.back() = builder.Join(entry.op, stack.back(), right);
     }
-    if (!isTree || stack.size() != 1) {
+    if (stack.size() != 1) {
         tree = Tree{};
         return false;
     }
     const Pending root = builder.AsNode(stack.back());
-    tree.nodes = builder.Finish(root.index);
+    tree = builder.Finish(root.index);
     tree.canFail = root.canFail;
     return true;
 }
 
 std::string Describe(const Tree &tree)
 {
+    std::vector<size_t> segments(tree.slots - tree.variables, 0);
+    for (const Step &step : tree.steps)
+        if (!step.test)
+            segments[step.slot - tree.variables] = step.node;
     // Each node's text from those of its operand nodes, which come before it.
     std::vector<std::string> texts;
     for (const Node &node : tree.nodes)
         texts.push_back("(" + std::string(RowOf(node.op).text) + " " +
-            DescribeOperand(node, 0, texts, tree.nodes.data()) + " " +
-            DescribeOperand(node, 1, texts, tree.nodes.data()) + ")");
+            DescribeOperand(node, 0, texts, tree, segments) + " " +
+            DescribeOperand(node, 1, texts, tree, segments) + ")");
     return texts.empty() ? "" : texts.back();
 }
 

@@ -517,6 +517,67 @@ TEST(Evaluation, BothEnginesComputeAndFailAlike)
     ExpectAllWays(sums, {{1, 1}}, kFail, 0, "1 fail to get value for variable(2) \n");
 }
 
+// `open` n times, `core`, then `close` n times: a rule n levels high.
+std::string Nest(size_t n, const std::string &open, const std::string &core, const std::string &close)
+{
+    std::string text;
+    for (size_t i = 0; i < n; ++i)
+        text += open;
+    text += core;
+    for (size_t i = 0; i < n; ++i)
+        text += close;
+    return text;
+}
+
+// Rules far higher than a tree's nodes may stack, of every operator class,
+// compute and fail as the short rows above do, every way: && and || skip a
+// failing operand deep below them, or deep inside a chain themselves, and
+// fail where they need it. A, B and C stand for {$1}, {$2} and {$3}.
+TEST(Evaluation, HighRulesComputeAndFailAsLowOnes)
+{
+    const std::string quotients = Nest(1500, "(", "A / B", " + 1)");
+    const struct {
+        std::string rule;
+        int32_t a, b, c;
+        int status;
+        int32_t result;
+    } rows[] = {
+        {Nest(3000, "(", "A", " + B * 3)"), 5, 7, 0, 0, 63005},
+        {Nest(1001, "B - (", "A", ")"), 5, 7, 0, 0, 2},
+        {Nest(2000, "(", "A", " * B - C)"), 7, -1, 0, 0, 7},
+        {Nest(1501, "(", "A", " ^ B | C & 1)"), 12, 10, 0, 0, 6},
+        {Nest(1200, "(", "A", " < B)"), 5, 1, 0, 0, 1},
+        {Nest(1001, "(C == ", "A", ") != B"), 0, 1, 0, 0, 0},
+        {quotients, 1000, 1, 0, 0, 2500},
+        {quotients, 1000, 0, 0, kFail, 0},
+        {"B != 0 && " + quotients + " > 0", 6, 0, 0, 0, 0},
+        {"B != 0 && " + quotients + " > 0", 6, 3, 0, 0, 1},
+        {"B == 0 || " + quotients, 6, 0, 0, 0, 1},
+        {"B != 0 && " + Nest(1500, "(", "A", " + 1)") + " / B", 6, 0, 0, 0, 0},
+        {"B == 0 && " + quotients, 6, 0, 0, kFail, 0},
+        {Nest(800, "(", "(B && " + Nest(300, "(", "A % B", " - 1)") + ")", " + 1)"), 6, 0, 0, 0, 800},
+        {Nest(800, "(", "(B || " + Nest(300, "(", "A % B", " - 1)") + ")", " + 1)"), 6, 0, 0, kFail, 0},
+        {Nest(500, "(", "B", " + C)") + " && " + quotients, 6, 0, 0, 0, 0},
+        {Nest(500, "(", "B", " + C)") + " || " + quotients, 6, 0, 0, kFail, 0},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.rule.substr(0, 60) + " A=" + std::to_string(row.a) + " B=" + std::to_string(row.b));
+        std::string text;
+        for (const char ch : row.rule)
+            text += ch == 'A' ? "{$1}" : ch == 'B' ? "{$2}" : ch == 'C' ? "{$3}" : std::string(1, ch);
+        TokenList list;
+        ASSERT_EQ(CExprUtil::VerifyExpression(list, text.c_str()), 0);
+        TakeRecords();
+        const VariableTable table{{1, row.a}, {2, row.b}, {3, row.c}};
+        TokenList substituted = list;
+        for (ExprToken &token : substituted)
+            if (token.eTokenCode == EVariable)
+                token.strToken = std::to_string(table.at(VariableNumber(token.strToken)));
+        ExpectAllWays(list, table, row.status, row.result, row.status == 0 ? "" : kDenominator,
+            Describe(substituted, false).c_str());
+    }
+}
+
 // The variables a list names, each once, ascending, numbered as substitution
 // numbers them: slots in first-use order or with repeats would misplace values.
 TEST(CompiledExpr, GetVariablesListsEachNumberOnceAscending)
@@ -631,11 +692,24 @@ TEST(TreeBuilder, FoldsAndNormalForms)
         {"({$1} > 5) == 0", "(&& $1[-2147483648..5] 1)"},
         {"({$1} < {$2}) * 4", "(* (< $1 $2) 4)"},
         {"{$1} > 80 && {$2} < 500", "(&& $1[81..2147483647] $2[-2147483648..499])"},
+        {"{$1} + 1 + 2 - 5", "(+ $1 -2)"},
+        {"({$1} + 25) * 3 >= 400", "(&& (* $1 3)[325..2147483572] 1)"},
+        {"{$1} - 3 == 0 || {$2} + 2147483647 > 0", "(|| $1[3..3] $2[-2147483646..0])"},
+        {"({$1} - 7) * {$2}", "(* (+ $1 -7) $2)"},
     };
     for (const auto &[text, shape] : rows) {
         SCOPED_TRACE(text);
         EXPECT_EQ(TreeOf(text), shape);
     }
+    // A tree too high for its nodes to stack is still a tree, cut where the
+    // text does not show.
+    const std::pair<std::string, std::string> high[] = {
+        {Nest(250, "(", "{$1}", " * {$2})"), Nest(250, "(* ", "$1", " $2)")},
+        {Nest(250, "{$2} - (", "{$1}", ")"), Nest(250, "(- $2 ", "$1", ")")},
+        {"{$1} || " + Nest(250, "(", "{$1}", " * {$2})"), "(|| $1 " + Nest(250, "(* ", "$1", " $2)") + ")"},
+    };
+    for (const auto &[text, shape] : high)
+        EXPECT_EQ(TreeOf(text.c_str()), shape);
 }
 
 // Where the text goes wrong, verdict, list size, both evaluations, records.
@@ -658,12 +732,15 @@ std::string Attempt(const std::string &text)
 TEST(SmallStack, MillionLevelsDeep)
 {
     const size_t deep = 1000000;
-    std::string chain;
-    for (size_t i = 0; i < deep; ++i)
+    std::string chain, variables;
+    for (size_t i = 0; i < deep; ++i) {
         chain += "1+(";
+        variables += "{$1}+(";
+    }
     const std::string rows[][2] = {
         {std::string(deep, '(') + "1" + std::string(deep, ')'), "0 0 0 1 0 1 0 1 "},
         {chain + "1" + std::string(deep, ')'), "0 0 0 2000001 0 1000001 0 1000001 "},
+        {variables + "1" + std::string(deep, ')'), "0 0 0 2000001 0 7000001 0 7000001 "},
         {std::string(deep, '(') + "1", "7 1000001 20014 1000001 "},
     };
     for (const auto &[text, expected] : rows) {
