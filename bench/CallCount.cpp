@@ -58,8 +58,8 @@ Checksum BySlots(const CCompiledExpr &compiled, size_t calls)
     return checksum;
 }
 
-// Out of line, so that the map writes compile alike whatever main holds:
-// inlined, they moved by 2% with unrelated changes to main.
+// Out of line, so that its map writes compile alike whatever main holds:
+// inlined, they moved by 2% with changes to main alone.
 [[gnu::noinline]] Checksum ByTable(const CCompiledExpr &compiled, size_t passes)
 {
     SampleTable table;
