@@ -45,11 +45,13 @@ struct Input {
     std::string name, text;
     size_t tokens;               // as TokenAnalysis counts them
     const Rule *rule = nullptr;  // the rule it is, evaluated over the samples
+    bool longChain = false;      // one of kChains, evaluated by slots
 };
 
 // The 99-byte expression E, then chains "(E) + (E) + ... + 1 + 1" of 10^3 + 1
 // to 10^6 + 1 tokens (a well-formed expression has an odd count), whose
-// values count the true E's, then the other rules.
+// values count the true E's, then the other rules, then the long chains of
+// Samples.h, the 30-term one first.
 constexpr size_t kExpr = 0, kShortest = 1, kLongest = 4;
 const std::vector<Input> kInputs = [] {
     std::vector<Input> inputs{{kRules[0].name, kExpression, 0, &kRules[0]}};
@@ -63,6 +65,8 @@ const std::vector<Input> kInputs = [] {
     for (const Rule &rule : kRules)
         if (&rule != &kRules[0])
             inputs.push_back({rule.name, rule.text, 0, &rule});
+    for (const Chain &chain : kChains)
+        inputs.push_back({chain.name, ChainText(chain.terms), 0, nullptr, true});
     for (Input &input : inputs) {
         TokenList list;
         CExprUtil::TokenAnalysis(list, input.text.c_str());
@@ -70,6 +74,7 @@ const std::vector<Input> kInputs = [] {
     }
     return inputs;
 }();
+const size_t kFirstChain = kInputs.size() - std::size(kChains);
 
 // The four comparisons on `s`, each computed whether or not the expression
 // reaches it: `>= 400`, `% 7 == 0`, `/ 4 > 12`, `!= 70`.
@@ -215,7 +220,7 @@ bool RunsOn(Inputs inputs, const Input &input)
 {
     switch (inputs) {
     case Inputs::kExpression: return &input == &kInputs[kExpr];
-    case Inputs::kChains: return input.rule == nullptr || &input == &kInputs[kExpr];
+    case Inputs::kChains: return (input.rule == nullptr && !input.longChain) || &input == &kInputs[kExpr];
     case Inputs::kRules: return input.rule != nullptr;
     }
     return false;
@@ -278,12 +283,12 @@ template <size_t... I> void AddHandWritten(std::index_sequence<I...>)
         ...);
 }
 
-// A step that evaluates every sample, sample r by `evaluate(r, value)`,
-// which returns a status.
-template <class Evaluate> auto EachSample(Evaluate evaluate)
+// A step that evaluates every sample (or the first `samples`), sample r by
+// `evaluate(r, value)`, which returns a status.
+template <class Evaluate> auto EachSample(Evaluate evaluate, size_t samples = kSampleCount)
 {
-    return [evaluate = std::move(evaluate)] {
-        for (size_t r = 0; r < kSampleCount; ++r) {
+    return [evaluate = std::move(evaluate), samples] {
+        for (size_t r = 0; r < samples; ++r) {
             int32_t value = 0;
             benchmark::DoNotOptimize(evaluate(r, value));
             benchmark::DoNotOptimize(value);
@@ -376,6 +381,24 @@ void AddBenchmarks()
             benchmark::ClobberMemory();
         };
     });
+    // Each long chain on the first samples, as many a step as make about the
+    // tokens of the 30-term chain on all of them; its figures per token.
+    for (size_t chain = kFirstChain; chain < kInputs.size(); ++chain) {
+        const size_t evaluations =
+            std::max<size_t>(1, kSampleCount * kInputs[kFirstChain].tokens / kInputs[chain].tokens);
+        AddOn(
+            kInputs[chain], "Evaluate by slots, samples",
+            [evaluations](const Input &input) {
+                const CCompiledExpr compiled = Compiled(input.text.c_str());
+                return EachSample(
+                    [compiled, stride = compiled.GetVariables().size(), rows = SlotRows(compiled)](
+                        size_t r, int32_t &value) {
+                        return compiled.Evaluate(rows.data() + r * stride, stride, value);
+                    },
+                    evaluations);
+            },
+            evaluations);
+    }
     AddHandWritten(std::make_index_sequence<std::size(kRules)>());
 }
 
@@ -423,14 +446,17 @@ const std::vector<Target> kTargets = [] {
         {"Evaluate by slots, samples", "reference evaluate, samples", kExpr, kExpr, 0.30, true},
         {"EvaluateRows, samples", "reference evaluate, samples", kExpr, kExpr, 0.08, true},
         {"Evaluate(table), samples", "reference evaluate, samples", kExpr, kExpr, 0.6, true},
-        {"Evaluate by slots, samples", "hand-written C++, samples", kExpr, kExpr, 0, true},
+        {"Evaluate by slots, samples", "hand-written C++, samples", kExpr, kExpr, 7, true},
         {"EvaluateRows, samples", "hand-written C++, samples", kExpr, kExpr, 0, true},
         {"Evaluate(table), samples", "hand-written C++, samples", kExpr, kExpr, 0, true},
         {"reference evaluate, samples", "hand-written C++, samples", kExpr, kExpr, 0, true},
     };
-    for (size_t rule = kLongest + 1; rule < kInputs.size(); ++rule)
+    for (size_t rule = kLongest + 1; rule < kFirstChain; ++rule)
         for (const char *bottom : {"reference evaluate, samples", "hand-written C++, samples"})
             targets.push_back({"Evaluate by slots, samples", bottom, rule, rule, 0, true});
+    for (size_t chain = kFirstChain + 1; chain < kInputs.size(); ++chain)
+        targets.push_back(
+            {"Evaluate by slots, samples", "Evaluate by slots, samples", chain, kFirstChain, 1.25, true});
     return targets;
 }();
 
@@ -461,6 +487,10 @@ void PrintSummary(const SummaryReporter &results)
                 : met                   ? "met"
                                         : "MISSED");
     }
+    std::printf("\nEvaluate by slots, nanoseconds a token:");
+    for (size_t chain = kFirstChain; chain < kInputs.size(); ++chain)
+        std::printf(" %s %.3g%s", kInputs[chain].name.c_str(),
+            results.Ns("Evaluate by slots, samples", chain), chain + 1 < kInputs.size() ? "," : "\n");
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <iterator>
 #include <limits>
+#include <string>
 #include <vector>
 
 #include "CCompiledExpr.h"
@@ -119,6 +120,31 @@ constexpr Rule kRules[] = {
     {"modulo", "({$1} + {$2}) % 16 != 0 && {$3} < 100", HandWrittenModulo},
 };
 constexpr const char *kExpression = kRules[0].text;
+
+// Long rules such as a host generates: `terms` terms
+// ({$1} * 3 + 0) + ({$2} * 4 + 1) ^ ({$3} * 5 + 2) - ({$12} * 6 + 3) + ...,
+// term i ({v} * (i + 3) + i), v cycling through the samples' variables, the
+// operators between terms through + ^ -. Since ^ binds less tightly than + and
+// -, the tree is as high as a third of the terms.
+inline std::string ChainText(size_t terms)
+{
+    constexpr const char *kJoins[] = {" + ", " ^ ", " - "};
+    std::string text;
+    for (size_t i = 0; i < terms; ++i)
+        text += std::string(i == 0 ? "" : kJoins[(i - 1) % 3]) + "({$" +
+            std::to_string(kSampleVariables[i % std::size(kSampleVariables)]) + "} * " +
+            std::to_string(i + 3) + " + " + std::to_string(i) + ")";
+    return text;
+}
+
+// The chains measured, by name; the first is the one the others are held to,
+// a token at a time.
+struct Chain {
+    const char *name;
+    size_t terms;
+};
+constexpr Chain kChains[] = {
+    {"chain-30", 30}, {"chain-1e3", 1000}, {"chain-1e4", 10000}, {"chain-1e5", 100000}};
 
 inline VariableTable TableOf(const Sample &s)
 {

@@ -1,6 +1,7 @@
 // 32-bit helpers of the expression language, free of undefined behaviour:
-// reading decimal text, wrapping, and division by a constant through a
-// multiplication. Knows nothing of tokens or operators.
+// reading decimal text, wrapping, division by a value as this processor
+// does it best, and by a constant through a multiplication. Knows nothing of
+// tokens or operators.
 #ifndef QUILLET_EXPR_ARITHMETIC_H
 #define QUILLET_EXPR_ARITHMETIC_H
 
@@ -48,6 +49,42 @@ constexpr uint32_t Magnitude(int32_t value)
 {
     return value < 0 ? 0U - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
 }
+
+// left / divisor truncated toward zero, through double precision, for a
+// divisor that is neither 0 nor -1. Exact for every such pair: both operands
+// are exact in a double, and a / b rounded errs by at most |a / b| 2^-53 <
+// 2^-22 / |b|, less than the 1 / |b| that keeps a quotient that is no integer
+// from every integer, so the rounded quotient truncates to the same integer.
+inline int32_t QuotientThroughDouble(int32_t left, int32_t divisor)
+{
+    return static_cast<int32_t>(static_cast<double>(left) / static_cast<double>(divisor));
+}
+
+// left / divisor and left % divisor, truncating toward zero, for a divisor
+// that is neither 0 nor -1. Where the processor has no integer divide
+// instruction (the 32-bit ARM baseline), the library's division costs more
+// than the rest of a short rule: the quotient comes from the floating-point
+// unit instead, the remainder from the quotient.
+#if defined(__arm__) && !defined(__ARM_ARCH_EXT_IDIV__)
+inline int32_t DivideByValue(int32_t left, int32_t divisor)
+{
+    return QuotientThroughDouble(left, divisor);
+}
+inline int32_t RemainderByValue(int32_t left, int32_t divisor)
+{
+    const auto quotient = static_cast<uint32_t>(QuotientThroughDouble(left, divisor));
+    return Wrap(static_cast<uint32_t>(left) - quotient * static_cast<uint32_t>(divisor));
+}
+#else
+inline int32_t DivideByValue(int32_t left, int32_t divisor)
+{
+    return left / divisor;
+}
+inline int32_t RemainderByValue(int32_t left, int32_t divisor)
+{
+    return left % divisor;
+}
+#endif
 
 // How DivideByConstant divides a magnitude n by one of 2 or more: the high
 // half of the 32-bit product n * multiplier, shifted right by `shift`.

@@ -168,8 +168,11 @@ template <> struct ValueOps<int32_t> {
     static int32_t Add(int32_t a, int32_t b) { return Wrap(Bits(a) + Bits(b)); }
     static int32_t Sub(int32_t a, int32_t b) { return Wrap(Bits(a) - Bits(b)); }
     static int32_t Mul(int32_t a, int32_t b) { return Wrap(Bits(a) * Bits(b)); }
-    static int32_t Quotient(int32_t a, int32_t b) { return b == -1 ? Wrap(0U - Bits(a)) : a / b; }
-    static int32_t Remainder(int32_t a, int32_t b) { return b == -1 ? 0 : a % b; }
+    static int32_t Quotient(int32_t a, int32_t b)
+    {
+        return b == -1 ? Wrap(0U - Bits(a)) : DivideByValue(a, b);
+    }
+    static int32_t Remainder(int32_t a, int32_t b) { return b == -1 ? 0 : RemainderByValue(a, b); }
     static int32_t BitAnd(int32_t a, int32_t b) { return Wrap(Bits(a) & Bits(b)); }
     static int32_t BitOr(int32_t a, int32_t b) { return Wrap(Bits(a) | Bits(b)); }
     static int32_t BitXor(int32_t a, int32_t b) { return Wrap(Bits(a) ^ Bits(b)); }

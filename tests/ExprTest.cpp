@@ -501,6 +501,26 @@ TEST(Evaluation, BothEnginesComputeAndFailAlike)
             "200 25 + 3 * 400 >= 7 0 % 0 == 255 & 1 ^ 4 | &&"},
         {"1/0 25/1 +/5 3/1 */4 400/1 >=/6 2/0 7/1 %/4 0/1 ==/7 255/1 &/8 1/1 ^/9 4/1 |/10 &&/11",
             {{1, 200}, {2, 7}}, 0, 1, "", "200 25 + 3 * 400 >= 7 7 % 0 == 255 & 1 ^ 4 | &&"},
+        // Division by a variable whose operands are nodes, at the 32-bit
+        // edges ({$3} is 0): INT32_MIN / -1 wraps, % -1 is 0, a quotient
+        // truncates toward zero and a remainder takes the dividend's sign.
+        {"1/0 3/0 +/5 2/0 3/0 ^/9 //4", {{1, INT32_MIN}, {2, -1}, {3, 0}}, 0, INT32_MIN, "",
+            "-2147483648 0 + -1 0 ^ /"},
+        {"1/0 3/0 +/5 2/0 3/0 ^/9 %/4", {{1, INT32_MIN}, {2, -1}, {3, 0}}, 0, 0, "",
+            "-2147483648 0 + -1 0 ^ %"},
+        {"1/0 3/0 -/5 2/0 3/0 |/10 //4", {{1, INT32_MAX}, {2, INT32_MIN}, {3, 0}}, 0, 0, "",
+            "2147483647 0 - -2147483648 0 | /"},
+        {"1/0 3/0 -/5 2/0 3/0 |/10 %/4", {{1, INT32_MIN}, {2, INT32_MAX}, {3, 0}}, 0, -1, "",
+            "-2147483648 0 - 2147483647 0 | %"},
+        {"1/0 3/0 +/5 2/0 3/0 ^/9 //4", {{1, -7}, {2, 2}, {3, 0}}, 0, -3, "", "-7 0 + 2 0 ^ /"},
+        {"1/0 3/0 +/5 2/0 3/0 ^/9 %/4", {{1, -7}, {2, 2}, {3, 0}}, 0, -1, "", "-7 0 + 2 0 ^ %"},
+        {"1/0 3/0 +/5 2/0 3/0 ^/9 //4", {{1, INT32_MAX}, {2, 3}, {3, 0}}, 0, 715827882, "",
+            "2147483647 0 + 3 0 ^ /"},
+        {"1/0 3/0 +/5 2/0 3/0 ^/9 %/4", {{1, INT32_MIN + 1}, {2, 7}, {3, 0}}, 0, -1, "",
+            "-2147483647 0 + 7 0 ^ %"},
+        {"1/0 3/0 +/5 2/0 3/0 ^/9 //4", {{1, 1}, {2, 0}, {3, 0}}, kFail, 0, kDenominator, "1 0 + 0 0 ^ /"},
+        {"1/0 3/0 +/5 2/0 3/0 ^/9 %/4", {{1, INT32_MIN}, {2, 0}, {3, 0}}, kFail, 0, kDenominator,
+            "-2147483648 0 + 0 0 ^ %"},
         // Constants and variables in many registers at many depths.
         {"1/1 1/0 3/1 2/0 5/1 -/5 -/5 -/5 -/5", {{1, 10}, {2, 4}}, 0, -5, "", "1 10 3 4 5 - - - -"},
     };
@@ -644,6 +664,55 @@ TEST(Evaluation, OperatorsOnTheEdges)
             }
         }
     }
+}
+
+// Division and remainder by a variable, as every evaluation computes them
+// (Apply; on the 32-bit ARM baseline through double precision), against
+// 64-bit arithmetic on three million operand pairs: every pair of some 190
+// edges (0, the limits, 2^k and its neighbours, each sign), then a
+// fixed-seed stream whose magnitudes spread over every bit length. The
+// double-precision quotient is checked on its own too, on every machine.
+TEST(Evaluation, DivisionByAVariableMatches64BitArithmetic)
+{
+    size_t pairs = 0, mismatches = 0;
+    std::string first;
+    const auto check = [&](int32_t a, int32_t b) {
+        int32_t quotient = 77, remainder = 77;
+        const bool divided = Apply(BinaryOp::EDiv, a, b, quotient);
+        const bool reduced = Apply(BinaryOp::EMod, a, b, remainder);
+        const bool same = b == 0 ? !divided && !reduced && quotient == 77 && remainder == 77
+                                 : divided && reduced && quotient == int32_t(uint32_t(int64_t{a} / b)) &&
+                remainder == int32_t(int64_t{a} % b) && (b == -1 || QuotientThroughDouble(a, b) == quotient);
+        ++pairs;
+        if (!same && mismatches++ == 0)
+            first = std::to_string(a) + " / " + std::to_string(b) + ": " + std::to_string(quotient) + " " +
+                std::to_string(remainder);
+    };
+    std::vector<int32_t> edges = {0, INT32_MIN, INT32_MAX};
+    for (uint32_t bit = 0; bit < 32; ++bit)
+        for (const uint32_t magnitude : {(1U << bit) - 1, 1U << bit, (1U << bit) + 1})
+            for (const uint32_t sign : {0U, ~0U})
+                if (magnitude != 0 && magnitude < 0x80000000U)
+                    edges.push_back(static_cast<int32_t>((magnitude ^ sign) - sign));
+    for (const int32_t a : edges)
+        for (const int32_t b : edges)
+            check(a, b);
+    uint32_t state = 2463534242U;
+    const auto next = [&state] {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        return state;
+    };
+    // A magnitude of a random bit length, with a random sign.
+    const auto spread = [&next] {
+        const uint32_t shape = next(), magnitude = next() >> (shape % 32),
+                       sign = (shape & 32) != 0 ? ~0U : 0U;
+        return static_cast<int32_t>((magnitude ^ sign) - sign);
+    };
+    while (pairs < 3000000)
+        check(pairs % 2 == 0 ? static_cast<int32_t>(next()) : spread(), spread());
+    EXPECT_EQ(mismatches, 0U) << "first: " << first << ", of " << pairs << " pairs";
 }
 
 // The tree of `text`, a variable's number its slot (see compiled::Describe).
