@@ -60,6 +60,7 @@ CCompiledExpr::CCompiledExpr(const CCompiledExpr &other)
     , steps_(other.steps_)
     , slots_(other.slots_)
     , columns_(other.columns_)
+    , rootValues_(other.rootValues_)
     , entries_(other.entries_)
 {
     const auto own = [this, &other](const Node *node) {
@@ -69,7 +70,6 @@ CCompiledExpr::CCompiledExpr(const CCompiledExpr &other)
         for (const Node *&operand : node.nodes)
             operand = own(operand);
     root_ = own(other.root_);
-    infallibleRoot_ = own(other.infallibleRoot_);
 }
 
 CCompiledExpr &CCompiledExpr::operator=(const CCompiledExpr &other)
@@ -94,22 +94,17 @@ bool CCompiledExpr::CompileTree(const std::vector<PostfixEntry> &entries)
     slots_ = tree.slots;
     columns_ = !tree.canFail;
     root_ = steps_.empty() ? &nodes_.back() : nullptr;
-    infallibleRoot_ = tree.canFail ? nullptr : root_;
+    rootValues_ = root_ != nullptr ? variables_.size() : SIZE_MAX;
     return true;
 }
 
 // The evaluation with the slots' values in `slots`.
 int CCompiledExpr::EvaluateSlots(const int32_t *slots, int32_t &result) const
 {
+    if (root_ != nullptr)
+        return root_->evaluate(*root_, slots, result);
     result = 0;
-    if (root_ == nullptr)
-        return nodes_.empty() ? RunOnStack(slots, result) : RunSegments(slots, result);
-    bool failed = false;
-    const int32_t value = root_->row(*root_, slots, &failed);
-    if (failed)
-        return RecordFailure(Failure::EDenominator);
-    result = value;
-    return 0;
+    return nodes_.empty() ? RunOnStack(slots, result) : RunSegments(slots, result);
 }
 
 // A tree cut into segments: its steps, then its root, over a copy of the
@@ -145,8 +140,6 @@ int CCompiledExpr::Evaluate(const VariableTable &table, int32_t &result) const
         result = 0;
         return MissingVariable(0, &table);
     }
-    if (infallibleRoot_ != nullptr)
-        return infallibleRoot_->evaluate(*infallibleRoot_, slots.Data(), result);
     return EvaluateSlots(slots.Data(), result);
 }
 
@@ -172,8 +165,8 @@ bool CCompiledExpr::ReadTable(const VariableTable &table, int32_t *slots) const
 
 int CCompiledExpr::Evaluate(const int32_t *values, size_t count, int32_t &result) const
 {
-    if (infallibleRoot_ != nullptr && count >= variables_.size())
-        return infallibleRoot_->evaluate(*infallibleRoot_, values, result);
+    if (count >= rootValues_)
+        return root_->evaluate(*root_, values, result);
     if (count < variables_.size()) {
         result = 0;
         return MissingVariable(count, nullptr);

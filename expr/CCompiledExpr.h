@@ -95,7 +95,9 @@ private:
     size_t slots_ = 0;                      // the variables' slots and the segments'
     bool columns_ = false;                  // whether EvaluateRows may compute columns: no node can fail
     const compiled::Node *root_ = nullptr;  // the root of a tree with no segments
-    const compiled::Node *infallibleRoot_ = nullptr;  // root_, when no node it needs can divide by zero
+    // The values from which a call by slots goes straight to root_: every
+    // variable's; SIZE_MAX where there is no root_.
+    size_t rootValues_ = SIZE_MAX;
     std::vector<evaluation::PostfixEntry> entries_;
 };
 

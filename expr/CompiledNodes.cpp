@@ -10,6 +10,8 @@
 //   no node can fail.
 #include "CompiledNodes.h"
 
+#include "FailureRecord.h"
+
 #include <cstdlib>
 #include <type_traits>
 #include <utility>
@@ -51,9 +53,12 @@ template <BinaryOp op, Kind left, Kind right>
 int32_t Row(const Node &node, const int32_t *slots, bool *failed)
 {
     const int32_t leftValue = RowOperand<left>(node, 0, slots, failed);
-    if constexpr (MayShortCircuit(op))
+    if constexpr (MayShortCircuit(op)) {
         if (!NeedsRightOperand(op, leftValue))
             return ShortCircuitValue(op);
+        if constexpr (right == Kind::EConstant)
+            return node.constants[1];  // the builder keeps it as its truth, 0 or 1
+    }
     return Compute<op, right>(node, leftValue, RowOperand<right>(node, 1, slots, failed), failed);
 }
 
@@ -128,6 +133,8 @@ struct Specialisation {
     size_t index;
     int32_t (*row)(const Node &node, const int32_t *slots, bool *failed);
     int (*evaluate)(const Node &node, const int32_t *slots, int32_t &result);
+    // Of a tree whose root tests this node, which divides by a value (MakeRoot); else null.
+    int (*evaluateTest)(const Node &node, const int32_t *slots, int32_t &result);
     void (*column)(const Node &node, Block &block);
 };
 
@@ -137,6 +144,38 @@ template <BinaryOp op, Kind left, Kind right>
 int Evaluate(const Node &node, const int32_t *slots, int32_t &result)
 {
     result = Row<op, left, right>(node, slots, nullptr);
+    return 0;
+}
+
+// The whole evaluation, result and status, of a tree that `node` is the
+// root of and in which a node may divide by zero: 20014 and the record then.
+int EvaluateFallible(const Node &node, const int32_t *slots, int32_t &result)
+{
+    bool failed = false;
+    const int32_t value = node.row(node, slots, &failed);
+    if (failed) {
+        result = 0;
+        return evaluation::RecordFailure(evaluation::Failure::EDenominator);
+    }
+    result = value;
+    return 0;
+}
+
+// The whole evaluation of a tree that may fail and whose root is
+// `test && c`, the test of this node (op over left and right) fused into &&
+// with a constant truth c: the root computes this node in place, without a
+// call. Made for the nodes that divide by a value alone: a quotient or
+// remainder compared, `x / y > 2`, is the rule that may fail.
+template <BinaryOp op, Kind left, Kind right>
+int EvaluateTestOf(const Node &root, const int32_t *slots, int32_t &result)
+{
+    bool failed = false;
+    const int32_t value = Row<op, left, right>(*root.nodes[0], slots, &failed);
+    if (failed) {
+        result = 0;
+        return evaluation::RecordFailure(evaluation::Failure::EDenominator);
+    }
+    result = Holds(root.ranges[0], value) & root.constants[1];
     return 0;
 }
 
@@ -156,10 +195,15 @@ template <size_t index> constexpr Specialisation SpecialisationAt()
     constexpr auto op = static_cast<BinaryOp>(index / (kKinds * kKinds));
     constexpr auto left = static_cast<Kind>(index / kKinds % kKinds);
     constexpr auto right = static_cast<Kind>(index % kKinds);
-    if constexpr (MayBeInfallible(op, left, right))
-        return {index, &Row<op, left, right>, &Evaluate<op, left, right>, &ColumnOf<op, left, right>};
-    else
-        return {index, &Row<op, left, right>, &NoEvaluation, &NoColumn};
+    constexpr bool infallible = MayBeInfallible(op, left, right);
+    Specialisation s{index, &Row<op, left, right>, &NoEvaluation, nullptr, &NoColumn};
+    if constexpr (infallible) {
+        s.evaluate = &Evaluate<op, left, right>;
+        s.column = &ColumnOf<op, left, right>;
+    }
+    if constexpr (Divides(op) && right != Kind::EDivisor)
+        s.evaluateTest = &EvaluateTestOf<op, left, right>;
+    return s;
 }
 
 template <size_t... built>
@@ -183,16 +227,35 @@ constexpr auto kPlaces = [] {
     return places;
 }();
 
-}  // namespace
-
-void Specialise(Node &node)
+// The specialisation of `node`, whose op and kinds are set; aborts for a
+// node that Builds does not name.
+const Specialisation &SpecialisationOf(const Node &node)
 {
     const size_t place = kPlaces[IndexOf(node.op, node.kinds[0], node.kinds[1])];
     if (place == kNone)
         std::abort();
-    node.row = kSpecialisations[place].row;
-    node.evaluate = kSpecialisations[place].evaluate;
-    node.column = kSpecialisations[place].column;
+    return kSpecialisations[place];
+}
+
+}  // namespace
+
+void Specialise(Node &node)
+{
+    const Specialisation &specialisation = SpecialisationOf(node);
+    node.row = specialisation.row;
+    node.evaluate = &EvaluateFallible;
+    node.column = specialisation.column;
+}
+
+void MakeRoot(Node &root, bool canFail)
+{
+    if (root.op == BinaryOp::ELogicAnd && root.kinds[0] == Kind::ENodeTest &&
+        root.kinds[1] == Kind::EConstant)
+        if (const auto evaluateTest = SpecialisationOf(*root.nodes[0]).evaluateTest) {
+            root.evaluate = evaluateTest;
+            return;
+        }
+    root.evaluate = canFail ? &EvaluateFallible : SpecialisationOf(root).evaluate;
 }
 
 void Walk(const std::vector<Node> &nodes, const std::vector<Step> &steps, int32_t *slots, bool *failed)

@@ -81,8 +81,9 @@ struct Node {
     // by zero, and returns a value all the same. `failed` may be null for a
     // tree in which no node can fail: no node then writes it.
     int32_t (*row)(const Node &node, const int32_t *slots, bool *failed);
-    // The whole evaluation, result and status, of a tree that this node is
-    // the root of and in which no node can fail.
+    // The whole evaluation, result and status (0, or 20014 with result 0
+    // and the record written), of a tree with no segments that this node is
+    // the root of (MakeRoot); for any other node, one that may fail.
     int (*evaluate)(const Node &node, const int32_t *slots, int32_t &result);
     // The node's column of `block`.
     void (*column)(const Node &node, Block &block);
@@ -201,6 +202,10 @@ constexpr bool MayBeInfallible(BinaryOp op, Kind left, Kind right)
 // Sets the functions of `node`, whose op and kinds are set and which Builds
 // names; aborts for any other node, which the builder never makes.
 void Specialise(Node &node);
+
+// Makes `root`'s evaluate the whole evaluation of its tree, for a tree in
+// which a node may divide by zero if `canFail`.
+void MakeRoot(Node &root, bool canFail);
 
 }  // namespace fernvault::alarm_manager::compiled
 

@@ -438,7 +438,10 @@ private:
         for (size_t side = 0; side < 2; ++side) {
             const Pending &operand = *sides[side];
             node.slots[side] = operand.index;
-            node.constants[side] = operand.constant;
+            // Of && and ||, a constant counts by its truth alone, and is kept as it.
+            node.constants[side] = MayShortCircuit(op) && operand.kind == Kind::EConstant
+                ? Truth(operand.constant != 0)
+                : operand.constant;
             node.ranges[side] = operand.range;
             const bool readsSegment = (operand.kind == Kind::ESlot || operand.kind == Kind::ESlotTest) &&
                 operand.index >= variables_;
@@ -533,6 +536,7 @@ bool BuildTree(const std::vector<PostfixEntry> &entries, Tree &tree)
     const Pending root = builder.AsNode(stack.back());
     tree = builder.Finish(root.index);
     tree.canFail = root.canFail;
+    MakeRoot(tree.nodes.back(), tree.canFail);
     return true;
 }
 
