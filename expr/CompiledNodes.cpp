@@ -216,14 +216,15 @@ constexpr std::array<Specialisation, sizeof...(built)> Specialisations(
 constexpr auto kSpecialisations = Specialisations(std::make_index_sequence<kBuilt.second>());
 
 // Each combination's place in kSpecialisations, by IndexOf; kNone for one
-// that Builds does not name.
-constexpr size_t kNone = SIZE_MAX;
+// that Builds does not name. A byte each: the places are fewer than 255.
+constexpr uint8_t kNone = UINT8_MAX;
+static_assert(kSpecialisations.size() < kNone);
 constexpr auto kPlaces = [] {
-    std::array<size_t, kCombinations> places{};
-    for (size_t &place : places)
+    std::array<uint8_t, kCombinations> places{};
+    for (uint8_t &place : places)
         place = kNone;
     for (size_t place = 0; place < kSpecialisations.size(); ++place)
-        places[kSpecialisations[place].index] = place;
+        places[kSpecialisations[place].index] = static_cast<uint8_t>(place);
     return places;
 }();
 
@@ -231,7 +232,7 @@ constexpr auto kPlaces = [] {
 // node that Builds does not name.
 const Specialisation &SpecialisationOf(const Node &node)
 {
-    const size_t place = kPlaces[IndexOf(node.op, node.kinds[0], node.kinds[1])];
+    const uint8_t place = kPlaces[IndexOf(node.op, node.kinds[0], node.kinds[1])];
     if (place == kNone)
         std::abort();
     return kSpecialisations[place];

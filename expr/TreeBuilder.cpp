@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <unordered_map>
 #include <utility>
 
 namespace fernvault::alarm_manager::compiled {
@@ -126,7 +125,7 @@ public:
         }
         const Pending node = AddNode(op, left, right);
         if (op == BinaryOp::EAdd && right.kind == Kind::EConstant)
-            sums_.emplace(node.index, left);
+            sums_.emplace_back(node.index, left);
         return node;
     }
 
@@ -329,10 +328,10 @@ private:
         using O = ValueOps<int32_t>;
         if ((op != BinaryOp::EAdd && op != BinaryOp::EMul) || right.kind != Kind::EConstant)
             return std::nullopt;
-        const auto sum = sums_.find(left.kind == Kind::ENode ? left.index : kNoNode);
-        if (sum == sums_.end())
+        const Pending *sum = SumOf(left);
+        if (sum == nullptr)
             return std::nullopt;
-        const Pending x = sum->second;
+        const Pending x = *sum;
         const int32_t c1 = nodes_[left.index].constants[1];
         if (op == BinaryOp::EAdd)
             return Join(BinaryOp::EAdd, x, Constant(O::Add(c1, right.constant)));
@@ -400,15 +399,23 @@ private:
         });
     }
 
+    // x, where `value` is the node x + c; else null.
+    [[nodiscard]] const Pending *SumOf(const Pending &value) const
+    {
+        const auto sum = std::lower_bound(sums_.begin(), sums_.end(), value.index,
+            [](const std::pair<size_t, Pending> &entry, size_t index) { return entry.first < index; });
+        return value.kind == Kind::ENode && sum != sums_.end() && sum->first == value.index ? &sum->second
+                                                                                            : nullptr;
+    }
+
     // A test of `value`, a slot or node, for `range`; of x + c, a test of x
     // for the range moved by -c (x + c - low is x - (low - c), wrapping).
     Pending Test(Pending value, Range range)
     {
-        const auto sum = sums_.find(value.kind == Kind::ENode ? value.index : kNoNode);
-        if (sum != sums_.end()) {
+        if (const Pending *sum = SumOf(value)) {
             range.low = Wrap(
                 static_cast<uint32_t>(range.low) - static_cast<uint32_t>(nodes_[value.index].constants[1]));
-            value = sum->second;
+            value = *sum;
         }
         value.kind = value.kind == Kind::ESlot ? Kind::ESlotTest : Kind::ENodeTest;
         value.range = range;
@@ -477,7 +484,7 @@ private:
     // Each node's operands' nodes by position: an operand node, or the root
     // of the segment whose slot it reads.
     std::vector<std::array<size_t, 2>> operands_;
-    std::unordered_map<size_t, Pending> sums_;  // of each node x + c, by position: x
+    std::vector<std::pair<size_t, Pending>> sums_;  // each node x + c, by ascending position, and x
     std::vector<size_t> segmentRoots_;  // each segment's root, by position; its slot is variables_ + index
 };
 
