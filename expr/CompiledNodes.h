@@ -82,8 +82,8 @@ struct Node {
     // tree in which no node can fail: no node then writes it.
     int32_t (*row)(const Node &node, const int32_t *slots, bool *failed);
     // The whole evaluation, result and status (0, or 20014 with result 0
-    // and the record written), of a tree with no segments that this node is
-    // the root of (MakeRoot); for any other node, one that may fail.
+    // and the record written), of a tree with no segments whose root this
+    // node is: set by MakeRoot, read for the root alone.
     int (*evaluate)(const Node &node, const int32_t *slots, int32_t &result);
     // The node's column of `block`.
     void (*column)(const Node &node, Block &block);
@@ -111,7 +111,7 @@ struct Step {
     Range truth;    // a test's: the values of its slot for which the left operand is true
 };
 
-// Runs `steps` over the trees' `nodes`, with `slots` holding the variables'
+// Runs `steps` over the tree's `nodes`, with `slots` holding the variables'
 // values and room for every segment's; sets *failed where a node it
 // computes divides by zero.
 void Walk(const std::vector<Node> &nodes, const std::vector<Step> &steps, int32_t *slots, bool *failed);
