@@ -555,7 +555,8 @@ std::string Nest(size_t n, const std::string &open, const std::string &core, con
 // fail where they need it. A, B and C stand for {$1}, {$2} and {$3}.
 TEST(Evaluation, HighRulesComputeAndFailAsLowOnes)
 {
-    const std::string quotients = Nest(1500, "(", "A / B", " + 1)");
+    // Every step names a variable: constants would fold into one sum.
+    const std::string quotients = Nest(1500, "(", "A / B", " + C)");
     const struct {
         std::string rule;
         int32_t a, b, c;
@@ -568,15 +569,15 @@ TEST(Evaluation, HighRulesComputeAndFailAsLowOnes)
         {Nest(1501, "(", "A", " ^ B | C & 1)"), 12, 10, 0, 0, 6},
         {Nest(1200, "(", "A", " < B)"), 5, 1, 0, 0, 1},
         {Nest(1001, "(C == ", "A", ") != B"), 0, 1, 0, 0, 0},
-        {quotients, 1000, 1, 0, 0, 2500},
-        {quotients, 1000, 0, 0, kFail, 0},
-        {"B != 0 && " + quotients + " > 0", 6, 0, 0, 0, 0},
-        {"B != 0 && " + quotients + " > 0", 6, 3, 0, 0, 1},
-        {"B == 0 || " + quotients, 6, 0, 0, 0, 1},
-        {"B != 0 && " + Nest(1500, "(", "A", " + 1)") + " / B", 6, 0, 0, 0, 0},
-        {"B == 0 && " + quotients, 6, 0, 0, kFail, 0},
-        {Nest(800, "(", "(B && " + Nest(300, "(", "A % B", " - 1)") + ")", " + 1)"), 6, 0, 0, 0, 800},
-        {Nest(800, "(", "(B || " + Nest(300, "(", "A % B", " - 1)") + ")", " + 1)"), 6, 0, 0, kFail, 0},
+        {quotients, 1000, 1, 1, 0, 2500},
+        {quotients, 1000, 0, 1, kFail, 0},
+        {"B != 0 && " + quotients + " > 0", 6, 0, 1, 0, 0},
+        {"B != 0 && " + quotients + " > 0", 6, 3, 1, 0, 1},
+        {"B == 0 || " + quotients, 6, 0, 1, 0, 1},
+        {"B != 0 && " + Nest(1500, "(", "A", " + C)") + " / B", 6, 0, 1, 0, 0},
+        {"B == 0 && " + quotients, 6, 0, 1, kFail, 0},
+        {Nest(800, "(", "(B && " + Nest(300, "(", "A % B", " - C)") + ")", " + A)"), 6, 0, 1, 0, 4800},
+        {Nest(800, "(", "(B || " + Nest(300, "(", "A % B", " - C)") + ")", " + A)"), 6, 0, 1, kFail, 0},
         {Nest(500, "(", "B", " + C)") + " && " + quotients, 6, 0, 0, 0, 0},
         {Nest(500, "(", "B", " + C)") + " || " + quotients, 6, 0, 0, kFail, 0},
     };
