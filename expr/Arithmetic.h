@@ -60,31 +60,29 @@ inline int32_t QuotientThroughDouble(int32_t left, int32_t divisor)
     return static_cast<int32_t>(static_cast<double>(left) / static_cast<double>(divisor));
 }
 
-// left / divisor and left % divisor, truncating toward zero, for a divisor
-// that is neither 0 nor -1. Where the processor has no integer divide
-// instruction (the 32-bit ARM baseline), the library's division costs more
-// than the rest of a short rule: the quotient comes from the floating-point
-// unit instead, the remainder from the quotient.
+// Whether to divide through double precision: where the processor has no
+// integer divide instruction (the 32-bit ARM baseline), the library's
+// division costs more than the rest of a short rule.
 #if defined(__arm__) && !defined(__ARM_ARCH_EXT_IDIV__)
+constexpr bool kDivideThroughDouble = true;
+#else
+constexpr bool kDivideThroughDouble = false;
+#endif
+
+// left / divisor and left % divisor, truncating toward zero, for a divisor
+// that is neither 0 nor -1; the remainder through double precision comes
+// from the quotient.
 inline int32_t DivideByValue(int32_t left, int32_t divisor)
 {
-    return QuotientThroughDouble(left, divisor);
+    return kDivideThroughDouble ? QuotientThroughDouble(left, divisor) : left / divisor;
 }
 inline int32_t RemainderByValue(int32_t left, int32_t divisor)
 {
+    if (!kDivideThroughDouble)
+        return left % divisor;
     const auto quotient = static_cast<uint32_t>(QuotientThroughDouble(left, divisor));
     return Wrap(static_cast<uint32_t>(left) - quotient * static_cast<uint32_t>(divisor));
 }
-#else
-inline int32_t DivideByValue(int32_t left, int32_t divisor)
-{
-    return left / divisor;
-}
-inline int32_t RemainderByValue(int32_t left, int32_t divisor)
-{
-    return left % divisor;
-}
-#endif
 
 // How DivideByConstant divides a magnitude n by one of 2 or more: the high
 // half of the 32-bit product n * multiplier, shifted right by `shift`.

@@ -244,7 +244,6 @@ void Specialise(Node &node)
 {
     const Specialisation &specialisation = SpecialisationOf(node);
     node.row = specialisation.row;
-    node.evaluate = &EvaluateFallible;
     node.column = specialisation.column;
 }
 

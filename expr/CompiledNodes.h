@@ -199,8 +199,9 @@ constexpr bool MayBeInfallible(BinaryOp op, Kind left, Kind right)
         !(op == BinaryOp::ELogicAnd && left == Kind::ENodeTest));
 }
 
-// Sets the functions of `node`, whose op and kinds are set and which Builds
-// names; aborts for any other node, which the builder never makes.
+// Sets the row and column functions of `node`, whose op and kinds are set
+// and which Builds names; aborts for any other node, which the builder
+// never makes.
 void Specialise(Node &node);
 
 // Makes `root`'s evaluate the whole evaluation of its tree, for a tree in

@@ -201,11 +201,11 @@ private:
         value.segmented = true;
     }
 
-    // Whether operand `side` of `node` is a segment's slot (or a test of it).
-    [[nodiscard]] bool ReadsSegment(const Node &node, size_t side) const
+    // Whether an operand of kind `kind` and slot `slot` reads a segment's
+    // slot (or tests it).
+    [[nodiscard]] bool ReadsSegment(Kind kind, uint32_t slot) const
     {
-        return (node.kinds[side] == Kind::ESlot || node.kinds[side] == Kind::ESlotTest) &&
-            node.slots[side] >= variables_;
+        return (kind == Kind::ESlot || kind == Kind::ESlotTest) && slot >= variables_;
     }
 
     // The steps that compute the segments that node `root` reads, in the
@@ -235,7 +235,7 @@ private:
                 continue;
             }
             ++frames.back().side;
-            if (frame.side == 1 && MayShortCircuit(node.op) && ReadsSegment(node, 1)) {
+            if (frame.side == 1 && MayShortCircuit(node.op) && ReadsSegment(node.kinds[1], node.slots[1])) {
                 // Join cut the left operand too: it is a slot, or a test of one.
                 frames.back().test = steps.size();
                 const Range truth = node.kinds[0] == Kind::ESlotTest ? node.ranges[0] : kNonZero;
@@ -450,11 +450,9 @@ private:
                 ? Truth(operand.constant != 0)
                 : operand.constant;
             node.ranges[side] = operand.range;
-            const bool readsSegment = (operand.kind == Kind::ESlot || operand.kind == Kind::ESlotTest) &&
-                operand.index >= variables_;
-            operands[side] = IsNode(operand.kind) ? operand.index
-                : readsSegment                    ? segmentRoots_[operand.index - variables_]
-                                                  : kNoNode;
+            operands[side] = IsNode(operand.kind)           ? operand.index
+                : ReadsSegment(operand.kind, operand.index) ? segmentRoots_[operand.index - variables_]
+                                                            : kNoNode;
         }
         Specialise(node);
         nodes_.push_back(node);
