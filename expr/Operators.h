@@ -181,15 +181,28 @@ template <> struct ValueOps<int32_t> {
     static int32_t IsZero(int32_t a) { return Truth(a == 0); }
 };
 
-// left op right into `value`; false, with `value` untouched, for "/" and "%"
-// by zero. Inlined wherever it is called: with `op` known there, only its
-// case of Meaning remains.
-[[gnu::always_inline]] inline bool Apply(BinaryOp op, int32_t left, int32_t right, int32_t &value)
+// Apply for an operator known when compiling.
+template <BinaryOp op> [[gnu::always_inline]] inline bool ApplyAs(int32_t left, int32_t right, int32_t &value)
 {
     if (Divides(op) && right == 0)
         return false;
     value = Meaning(op, left, right);
     return true;
+}
+
+// left op right into `value`; false, with `value` untouched, for "/" and "%"
+// by zero. Inlined wherever it is called: with `op` known there, only its
+// case remains; else one jump leads to its case, where what the operator
+// needs (a divisor test or none) is known.
+[[gnu::always_inline]] inline bool Apply(BinaryOp op, int32_t left, int32_t right, int32_t &value)
+{
+    switch (op) {
+#define QUILLET_APPLY_CASE(name, text, code, properties, swapped)                                            \
+    case BinaryOp::name: return ApplyAs<BinaryOp::name>(left, right, value);
+        QUILLET_OPERATORS(QUILLET_APPLY_CASE)
+#undef QUILLET_APPLY_CASE
+    }
+    return false;  // not reached: the switch names every operator
 }
 
 }  // namespace fernvault::alarm_manager
