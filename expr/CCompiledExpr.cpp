@@ -114,14 +114,7 @@ int CCompiledExpr::RunSegments(const int32_t *slots, int32_t &result) const
     evaluation::LocalValues<int32_t> local;
     const evaluation::CValueBuffer<int32_t> values(local, slots_);
     std::copy_n(slots, variables_.size(), values.Data());
-    bool failed = false;
-    compiled::Walk(nodes_, steps_, values.Data(), &failed);
-    const Node &root = nodes_.back();
-    const int32_t value = root.row(root, values.Data(), &failed);
-    if (failed)
-        return RecordFailure(Failure::EDenominator);
-    result = value;
-    return 0;
+    return compiled::EvaluateCut(nodes_, steps_, values.Data(), result);
 }
 
 int CCompiledExpr::RunOnStack(const int32_t *slots, int32_t &result) const

@@ -1,13 +1,8 @@
-// The functions of the nodes that the tree builder makes, for each
-// combination that Builds names:
-// - Row computes one row, calling the node's operand nodes; it recurses as
-//   deep as the node is above the slots it reads, which the builder bounds
-//   (a segment's slot is read, not called).
-// - Evaluate is a whole evaluation of the root of a tree that cannot fail.
-// - ColumnOf computes a block of kLanes rows into the node's column, reading
-//   its operands' columns, which the nodes before it wrote.
-//   It computes both operands of && and ||, so it serves only trees in which
-//   no node can fail.
+// The functions of each node that Builds names: Row computes one row,
+// calling the operand nodes (as deep as the builder lets a node stand above
+// the slots it reads); Evaluate, a whole evaluation from the root; ColumnOf,
+// a block's column from the operands' columns. ColumnOf computes both
+// operands of && and ||: it serves trees in which no node can fail.
 #include "CompiledNodes.h"
 
 #include "FailureRecord.h"
@@ -138,8 +133,7 @@ struct Specialisation {
     void (*column)(const Node &node, Block &block);
 };
 
-// The whole evaluation, result and status, of a tree that `node` is the
-// root of and in which no node can fail.
+// The evaluation from `node`, the root of a tree in which no node can fail.
 template <BinaryOp op, Kind left, Kind right>
 int Evaluate(const Node &node, const int32_t *slots, int32_t &result)
 {
@@ -147,40 +141,33 @@ int Evaluate(const Node &node, const int32_t *slots, int32_t &result)
     return 0;
 }
 
-// The whole evaluation, result and status, of a tree that `node` is the
-// root of and in which a node may divide by zero: 20014 and the record then.
+// The status and result of an evaluation whose root gave `value`.
+int Conclude(bool failed, int32_t value, int32_t &result)
+{
+    result = failed ? 0 : value;
+    return failed ? evaluation::RecordFailure(evaluation::Failure::EDenominator) : 0;
+}
+
+// The evaluation from `node`, the root of a tree in which a node may divide by zero.
 int EvaluateFallible(const Node &node, const int32_t *slots, int32_t &result)
 {
     bool failed = false;
     const int32_t value = node.row(node, slots, &failed);
-    if (failed) {
-        result = 0;
-        return evaluation::RecordFailure(evaluation::Failure::EDenominator);
-    }
-    result = value;
-    return 0;
+    return Conclude(failed, value, result);
 }
 
-// The whole evaluation of a tree that may fail and whose root is
-// `test && c`, the test of this node (op over left and right) fused into &&
-// with a constant truth c: the root computes this node in place, without a
-// call. Made for the nodes that divide by a value alone: a quotient or
-// remainder compared, `x / y > 2`, is the rule that may fail.
+// The evaluation from a root `test && c` whose test reads this node, a
+// division by a value (`x / y > 2`, the rule that may fail): the node is
+// computed in place, without a call.
 template <BinaryOp op, Kind left, Kind right>
 int EvaluateTestOf(const Node &root, const int32_t *slots, int32_t &result)
 {
     bool failed = false;
     const int32_t value = Row<op, left, right>(*root.nodes[0], slots, &failed);
-    if (failed) {
-        result = 0;
-        return evaluation::RecordFailure(evaluation::Failure::EDenominator);
-    }
-    result = Holds(root.ranges[0], value) & root.constants[1];
-    return 0;
+    return Conclude(failed, Holds(root.ranges[0], value) & root.constants[1], result);
 }
 
-// The evaluation and the column of a node that only a tree that may fail
-// has: never called.
+// The evaluation and column of a node only a tree that may fail has: never called.
 [[noreturn]] int NoEvaluation(const Node & /*node*/, const int32_t * /*slots*/, int32_t & /*result*/)
 {
     std::abort();
@@ -215,8 +202,8 @@ constexpr std::array<Specialisation, sizeof...(built)> Specialisations(
 
 constexpr auto kSpecialisations = Specialisations(std::make_index_sequence<kBuilt.second>());
 
-// Each combination's place in kSpecialisations, by IndexOf; kNone for one
-// that Builds does not name. A byte each: the places are fewer than 255.
+// Each combination's place in kSpecialisations, by IndexOf, a byte each;
+// kNone for one that Builds does not name.
 constexpr uint8_t kNone = UINT8_MAX;
 static_assert(kSpecialisations.size() < kNone);
 constexpr auto kPlaces = [] {
@@ -228,8 +215,6 @@ constexpr auto kPlaces = [] {
     return places;
 }();
 
-// The specialisation of `node`, whose op and kinds are set; aborts for a
-// node that Builds does not name.
 const Specialisation &SpecialisationOf(const Node &node)
 {
     const uint8_t place = kPlaces[IndexOf(node.op, node.kinds[0], node.kinds[1])];
@@ -258,17 +243,22 @@ void MakeRoot(Node &root, bool canFail)
     root.evaluate = canFail ? &EvaluateFallible : SpecialisationOf(root).evaluate;
 }
 
-void Walk(const std::vector<Node> &nodes, const std::vector<Step> &steps, int32_t *slots, bool *failed)
+int EvaluateCut(
+    const std::vector<Node> &nodes, const std::vector<Step> &steps, int32_t *slots, int32_t &result)
 {
+    bool failed = false;
     for (size_t i = 0; i < steps.size(); ++i) {
         const Step &step = steps[i];
         if (!step.test) {
             const Node &root = nodes[step.node];
-            slots[step.slot] = root.row(root, slots, failed);
+            slots[step.slot] = root.row(root, slots, &failed);
         } else if (!NeedsRightOperand(step.op, Holds(step.truth, slots[step.slot]))) {
             i += step.skip;
         }
     }
+    const Node &root = nodes.back();
+    const int32_t value = root.row(root, slots, &failed);
+    return Conclude(failed, value, result);
 }
 
 }  // namespace fernvault::alarm_manager::compiled

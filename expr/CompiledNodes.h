@@ -1,7 +1,6 @@
-// The nodes of a compiled expression tree. Each node is one operator whose
-// operands' kinds were decided when it was compiled; its functions
-// (CompiledNodes.cpp) are generated from Apply for each node the builder
-// makes (Builds), so that every route computes alike.
+// The nodes of a compiled expression tree: one operator each, over operands
+// whose kinds were decided when compiling. Their functions (CompiledNodes.cpp)
+// are generated from Apply for each node the builder makes (Builds).
 #ifndef QUILLET_EXPR_COMPILEDNODES_H
 #define QUILLET_EXPR_COMPILEDNODES_H
 
@@ -18,19 +17,16 @@
 namespace fernvault::alarm_manager::compiled {
 
 // Where an operand comes from: a slot (a variable's value), a constant, a
-// constant divisor of magnitude 2 or more (divided by DivisionMagic), another
-// node, or, for && and || only, a slot's or a node's value compared with a
-// constant, the comparison fused into the operator that consumes it.
+// constant divisor of magnitude 2 or more (DivisionMagic), another node, or,
+// for && and || only, a test: a slot or node compared with a constant.
 enum class Kind : uint8_t { ESlot, EConstant, EDivisor, ENode, ESlotTest, ENodeTest };
 
-// Whether `kind` is a comparison fused into the && or || that takes it.
 constexpr bool IsTest(Kind kind)
 {
     return kind == Kind::ESlotTest || kind == Kind::ENodeTest;
 }
 
-// A comparison with a constant as the values it holds for: v with
-// v - low <= span, wrapping around, so an interval or all but one interval.
+// The values a test holds for: v with v - low <= span, wrapping around.
 struct Range {
     int32_t low;
     uint32_t span;
@@ -49,10 +45,9 @@ inline std::optional<Range> Complement(const Range &range)
     return Range{Wrap(static_cast<uint32_t>(range.low) + range.span + 1U), UINT32_MAX - range.span - 1U};
 }
 
-// Where compare(v), a comparison of v with the constant c (on either side),
-// holds; none where it holds for no value. The values on c's side of the
-// comparison (those for which it gives what it gives at c) run from c, or
-// from the least value, to c, or to the greatest: the other side is the rest.
+// Where compare(v), a comparison of v with the constant c, holds; none where
+// it holds for no value. The values for which it gives what it gives at c
+// run from c (or the least value) to c (or the greatest).
 template <typename Compare> std::optional<Range> RangeOf(int32_t c, Compare compare)
 {
     constexpr int32_t kLeast = std::numeric_limits<int32_t>::min();
@@ -69,21 +64,18 @@ using Column = std::array<int32_t, kLanes>;
 
 struct Node;
 
-// A block of kLanes rows: a column for each slot, the variables' first,
-// then one for each node (Node::out says which is whose).
+// kLanes rows: a column for each slot, then one for each node (Node::out).
 struct Block {
     std::vector<Column> columns;
     size_t slots;  // the variables' slots, which Gather fills
 };
 
 struct Node {
-    // One row with the slots' values in `slots`; sets *failed on a division
-    // by zero, and returns a value all the same. `failed` may be null for a
-    // tree in which no node can fail: no node then writes it.
+    // One row over `slots`; sets *failed on a division by zero (null where
+    // no node of the tree can fail) and returns a value all the same.
     int32_t (*row)(const Node &node, const int32_t *slots, bool *failed);
-    // The whole evaluation, result and status (0, or 20014 with result 0
-    // and the record written), of a tree with no segments whose root this
-    // node is: set by MakeRoot, read for the root alone.
+    // The root's alone (MakeRoot): the whole evaluation of a tree with no
+    // segments, its status 0, or 20014 with result 0 and the record written.
     int (*evaluate)(const Node &node, const int32_t *slots, int32_t &result);
     // The node's column of `block`.
     void (*column)(const Node &node, Block &block);
@@ -97,11 +89,10 @@ struct Node {
     std::array<Kind, 2> kinds;  // the left operand's and the right one's
 };
 
-// One step of the walk that computes the segments of a tree before its root
-// (TreeBuilder.h): a segment's value into its slot, or the test of an && or
-// || whose right operand is a segment: where its left operand, a slot,
-// decides it, the right operand's steps are skipped, so that what they
-// compute (a division by zero included) is never computed.
+// One step of the walk before a cut tree's root (TreeBuilder.h): a segment's
+// value into its slot, or the test of an && or || whose right operand is cut:
+// where its left operand's slot decides it, the right operand's steps, and
+// any division by zero in them, are skipped.
 struct Step {
     bool test;
     BinaryOp op;    // a test's: && or ||
@@ -111,10 +102,10 @@ struct Step {
     Range truth;    // a test's: the values of its slot for which the left operand is true
 };
 
-// Runs `steps` over the tree's `nodes`, with `slots` holding the variables'
-// values and room for every segment's; sets *failed where a node it
-// computes divides by zero.
-void Walk(const std::vector<Node> &nodes, const std::vector<Step> &steps, int32_t *slots, bool *failed);
+// The evaluation of a cut tree: `steps`, then the root, the last of `nodes`.
+// `slots` holds the variables' values and room for the segments'.
+int EvaluateCut(
+    const std::vector<Node> &nodes, const std::vector<Step> &steps, int32_t *slots, int32_t &result);
 
 namespace detail {
 
@@ -127,8 +118,8 @@ template <size_t kStride> void GatherRows(const int32_t *rows, Block &block)
 
 }  // namespace detail
 
-// Copies `lanes` rows of `stride` values from `rows` into the slots'
-// columns of `block`, the first block.slots values of each row.
+// Copies the first block.slots values of `lanes` rows of `stride` values
+// into the slots' columns.
 inline void Gather(const int32_t *rows, size_t stride, size_t lanes, Block &block)
 {
     // A whole block of a stride the compiler knows copies by vector shuffles.
@@ -144,30 +135,26 @@ inline void Gather(const int32_t *rows, size_t stride, size_t lanes, Block &bloc
             block.columns[slot][lane] = rows[lane * stride + slot];
 }
 
-// Whether `op` is the one of two mirrored comparisons that the builder
-// writes as the other: the earlier row (> as <, >= as <=).
+// Whether the builder writes `op` as its mirror: > as <, >= as <=.
 constexpr bool IsMirrored(BinaryOp op)
 {
     return Has(op, ESwaps) && RowOf(op).swapped > op;
 }
 
-// Where a commutative operator has an operand in the builder's normal form:
-// nodes (and tests, which become nodes) left of slots, slots left of constants.
+// The builder's operand order for a commutative operator: nodes (and tests,
+// which become nodes), then slots, then constants.
 constexpr int Rank(Kind kind)
 {
     return kind == Kind::EConstant ? 2 : kind == Kind::ESlot ? 1 : 0;
 }
 
-// Whether the tree builder makes a node of `op` over operands of kinds
-// `left` and `right`: its normal forms (TreeBuilder.cpp), and exactly the
-// nodes that have functions. A test is an operand of && and || alone, and
-// a constant the right one of && and || only where the left may fail (or
-// is a test as a node: test && 1). Two constants are 1 / 0 (any division
-// by 0) or a constant root c | 0. A divisor is the right operand of / and
-// % by a value. Of an operator that swaps, a value is the left operand (a
-// comparison with a constant is a test), and of one that commutes a node
-// comes left of a slot and a slot left of a constant. Of any other
-// operator the operands are values or constants, and x - c is x + -c.
+// Whether the builder makes a node of `op` over kinds `left` and `right`:
+// exactly the nodes that have functions. A test is an operand of && and ||
+// alone; a constant is their right one only beside a left one that may fail
+// or a test made a node (test && 1). Two constants are 1 / 0 or a constant
+// root c | 0; a divisor is the right operand of / and %. An operator that
+// swaps has a value on its left (a comparison with a constant is a test),
+// in Rank order if it commutes; x - c is x + -c.
 constexpr bool Builds(BinaryOp op, Kind left, Kind right)
 {
     const auto value = [](Kind kind) { return kind == Kind::ESlot || kind == Kind::ENode; };
@@ -188,9 +175,8 @@ constexpr bool Builds(BinaryOp op, Kind left, Kind right)
     return op != BinaryOp::ESub || right != Kind::EConstant;
 }
 
-// Whether such a node may be part of a tree in which no node can fail: all
-// but those that divide by a value that may be 0 and those that keep a
-// constant beside a left operand because it may fail.
+// Whether such a node may be in a tree in which no node can fail: not a
+// division by a value, nor a constant kept beside a left operand that may fail.
 constexpr bool MayBeInfallible(BinaryOp op, Kind left, Kind right)
 {
     if (Divides(op))
@@ -199,13 +185,11 @@ constexpr bool MayBeInfallible(BinaryOp op, Kind left, Kind right)
         !(op == BinaryOp::ELogicAnd && left == Kind::ENodeTest));
 }
 
-// Sets the row and column functions of `node`, whose op and kinds are set
-// and which Builds names; aborts for any other node, which the builder
-// never makes.
+// Sets the functions of `node`, whose op and kinds are set; aborts for a
+// node that Builds does not name.
 void Specialise(Node &node);
 
-// Makes `root`'s evaluate the whole evaluation of its tree, for a tree in
-// which a node may divide by zero if `canFail`.
+// Sets `root`'s evaluate, for a tree in which a node may divide by zero if `canFail`.
 void MakeRoot(Node &root, bool canFail);
 
 }  // namespace fernvault::alarm_manager::compiled

@@ -1,9 +1,7 @@
 // The binary operators of the expression language: one table of their
-// texts, precedence levels and properties, and what each computes.
-// Private: not installed. Includes the public token codes and 32-bit helpers
-// alone, so that any code that reasons about the operators (the evaluators
-// here, a checker that computes on symbolic values) takes their meaning from
-// this one place.
+// texts, precedence levels and properties, and what each computes, for the
+// evaluators and for a checker that computes on symbolic values alike.
+// Private: not installed.
 #ifndef QUILLET_EXPR_OPERATORS_H
 #define QUILLET_EXPR_OPERATORS_H
 
@@ -25,11 +23,10 @@ enum OperatorProperty : uint8_t {
 };
 
 // QUILLET_OPERATORS(X) calls X(name, text, token code, properties, swapped)
-// once an operator, in the order of BinaryOp; the token code is the
-// precedence level, non-decreasing down the table. Within a code the last
-// row takes any text that no row of the code has.
-// A new operator: a row here, its case in Meaning, a case in the lexer
-// (ReadLexeme) and a row of the operator tests (docs/operators.md).
+// once an operator, in the order of BinaryOp, the token code (precedence)
+// non-decreasing. Within a code the last row takes any text no row has. A
+// new operator: a row here, its case in Meaning, a case in the lexer and a
+// row of the operator tests (docs/operators.md).
 #define QUILLET_OPERATORS(X)                                                                                 \
     X(EMul, "*", EMulDivMod, ESwaps, EMul)                                                                   \
     X(EDiv, "/", EMulDivMod, EDivides, EDiv)                                                                 \
@@ -80,19 +77,16 @@ constexpr bool Has(BinaryOp op, OperatorProperty property)
     return (RowOf(op).properties & property) != 0;
 }
 
-// Whether `op` compares its operands (yielding 1 or 0).
 constexpr bool IsComparison(BinaryOp op)
 {
     return Has(op, ECompares);
 }
 
-// Whether `op` divides: the operators that fail on a zero divisor.
 constexpr bool Divides(BinaryOp op)
 {
     return Has(op, EDivides);
 }
 
-// Whether `op` may leave its right operand unneeded (&& and ||).
 constexpr bool MayShortCircuit(BinaryOp op)
 {
     return Has(op, EShortCircuits);
@@ -117,24 +111,19 @@ constexpr int32_t ShortCircuitValue(BinaryOp op)
     return op == BinaryOp::ELogicOr ? 1 : 0;
 }
 
-// The primitives that Meaning computes with, for a value type V: a
-// specialisation of ValueOps<V> whose static functions take and return V,
-// every V standing for a 32-bit two's complement integer:
-//   Add, Sub, Mul          wrapping sum, difference and product
-//   Quotient, Remainder    division truncating toward zero, for a divisor
-//                          that is not 0; INT32_MIN / -1 is INT32_MIN and
-//                          INT32_MIN % -1 is 0
-//   BitAnd, BitOr, BitXor  bitwise
-//   Less(a, b)             1 where a < b (signed), else 0
-//   Equal(a, b)            1 where a == b, else 0
-//   IsZero(a)              1 where a == 0, else 0
+// What Meaning computes with, for a value type V standing for a 32-bit two's
+// complement integer: the static functions of ValueOps<V>, on V:
+//   Add, Sub, Mul, BitAnd, BitOr, BitXor  wrapping, bitwise
+//   Quotient, Remainder    truncating toward zero, for a divisor that is not
+//                          0; INT32_MIN / -1 is INT32_MIN, INT32_MIN % -1 is 0
+//   Less(a, b), Equal(a, b), IsZero(a)    1 where a < b (signed), a == b,
+//                                         a == 0; else 0
 // ValueOps<int32_t> is below; a symbolic value type supplies its own.
 template <typename V> struct ValueOps;
 
-// left op right, with both operands known: && and || then give 1 or 0 from
-// both, as a short circuit gives where the left operand decides. / and %
-// are defined only where `right` is not 0; the caller rules a zero divisor
-// out first (it is a failure, not a value).
+// left op right, both operands known (&& and || give what a short circuit
+// gives where the left one decides). / and % only where `right` is not 0: a
+// zero divisor is a failure, not a value, which the caller rules out first.
 template <typename V> [[gnu::always_inline]] inline V Meaning(BinaryOp op, const V &left, const V &right)
 {
     using O = ValueOps<V>;
@@ -160,8 +149,7 @@ template <typename V> [[gnu::always_inline]] inline V Meaning(BinaryOp op, const
     return left;  // not reached: the switch names every operator
 }
 
-// 32-bit integers, free of undefined behaviour: the arithmetic wraps through
-// uint32_t and division tests for -1 before it divides.
+// 32-bit integers: wrapping through uint32_t, -1 tested before dividing.
 template <> struct ValueOps<int32_t> {
     static uint32_t Bits(int32_t value) { return static_cast<uint32_t>(value); }
 
