@@ -1,7 +1,5 @@
-// 32-bit helpers of the expression language, free of undefined behaviour:
-// reading decimal text, wrapping, division by a value as this processor
-// does it best, and by a constant through a multiplication. Knows nothing of
-// tokens or operators.
+// 32-bit helpers, free of undefined behaviour: reading decimal text,
+// wrapping, and division by a value or a constant. Knows nothing of tokens.
 #ifndef QUILLET_EXPR_ARITHMETIC_H
 #define QUILLET_EXPR_ARITHMETIC_H
 
@@ -50,28 +48,24 @@ constexpr uint32_t Magnitude(int32_t value)
     return value < 0 ? 0U - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
 }
 
-// left / divisor truncated toward zero, through double precision, for a
-// divisor that is neither 0 nor -1. Exact for every such pair: both operands
-// are exact in a double, and a / b rounded errs by at most |a / b| 2^-53 <
-// 2^-22 / |b|, less than the 1 / |b| that keeps a quotient that is no integer
-// from every integer, so the rounded quotient truncates to the same integer.
+// left / divisor truncated, for a divisor that is neither 0 nor -1. Exact:
+// a / b rounded errs by at most |a / b| 2^-53 < 2^-22 / |b|, less than the
+// 1 / |b| between a quotient that is no integer and every integer.
 inline int32_t QuotientThroughDouble(int32_t left, int32_t divisor)
 {
     return static_cast<int32_t>(static_cast<double>(left) / static_cast<double>(divisor));
 }
 
-// Whether to divide through double precision: where the processor has no
-// integer divide instruction (the 32-bit ARM baseline), the library's
-// division costs more than the rest of a short rule.
+// Without a divide instruction (the 32-bit ARM baseline), the library's
+// integer division costs more than the rest of a short rule.
 #if defined(__arm__) && !defined(__ARM_ARCH_EXT_IDIV__)
 constexpr bool kDivideThroughDouble = true;
 #else
 constexpr bool kDivideThroughDouble = false;
 #endif
 
-// left / divisor and left % divisor, truncating toward zero, for a divisor
-// that is neither 0 nor -1; the remainder through double precision comes
-// from the quotient.
+// left / divisor and left % divisor, truncating, for a divisor that is
+// neither 0 nor -1.
 inline int32_t DivideByValue(int32_t left, int32_t divisor)
 {
     return kDivideThroughDouble ? QuotientThroughDouble(left, divisor) : left / divisor;
@@ -84,8 +78,8 @@ inline int32_t RemainderByValue(int32_t left, int32_t divisor)
     return Wrap(static_cast<uint32_t>(left) - quotient * static_cast<uint32_t>(divisor));
 }
 
-// How DivideByConstant divides a magnitude n by one of 2 or more: the high
-// half of the 32-bit product n * multiplier, shifted right by `shift`.
+// n / magnitude, for a magnitude of 2 or more: the high half of the 32-bit
+// product n * multiplier, shifted right by `shift`.
 struct DivisionMagic {
     uint32_t multiplier;
     uint32_t shift;
@@ -107,10 +101,8 @@ constexpr DivisionMagic MagicFor(uint32_t magnitude)
     return {static_cast<uint32_t>((uint64_t{1} << (kBits + log)) / magnitude + 1), log};
 }
 
-// The quotient that Apply gives for left / divisor, where |divisor| is 2 or
-// more and `magic` is MagicFor(|divisor|): a multiplication instead of a
-// hardware division, the dearest step of an evaluation, and no branch, so
-// that a loop over many values vectorises.
+// Apply's left / divisor, where |divisor| is 2 or more and `magic` is
+// MagicFor(|divisor|): no division and no branch, so that a loop vectorises.
 inline int32_t DivideByConstant(int32_t left, int32_t divisor, DivisionMagic magic)
 {
     constexpr unsigned kBits = 32;

@@ -4,7 +4,6 @@
 
 #include "CompiledNodes.h"
 #include "Evaluation.h"
-#include "FailureRecord.h"
 #include "TokenOperators.h"
 #include "TreeBuilder.h"
 

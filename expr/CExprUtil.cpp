@@ -6,8 +6,8 @@
 #include <iterator>
 #include <string_view>
 
+#include "Evaluation.h"
 #include "ExprLog.h"
-#include "FailureRecord.h"
 #include "TokenOperators.h"
 
 namespace fernvault::alarm_manager {

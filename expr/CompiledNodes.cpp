@@ -5,7 +5,7 @@
 // operands of && and ||: it serves trees in which no node can fail.
 #include "CompiledNodes.h"
 
-#include "FailureRecord.h"
+#include "Evaluation.h"
 
 #include <cstdlib>
 #include <type_traits>

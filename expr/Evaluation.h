@@ -1,10 +1,9 @@
 // The stack engine of postfix lists, which CExprUtil::EvaluatePostfix runs
-// over a token list and CCompiledExpr over the entries of a list that is not
-// one expression tree (or too deep for its nodes). It computes by the rules of
-// Operators.h, one value a step on a stack; a zero denominator whose value an
-// && or || may still drop is carried as a poisoned value and fails only if it
-// is needed. It reports which failure it met and writes no record: the
-// caller does, through FailureRecord.h.
+// over a token list and CCompiledExpr over a list that is not one
+// expression, and the failures of evaluations and their records. A zero
+// denominator whose value an && or || may still drop is carried as a
+// poisoned value and fails only if it is needed. The engine writes no
+// record: its caller does, through RecordFailure.
 #ifndef QUILLET_EXPR_EVALUATION_H
 #define QUILLET_EXPR_EVALUATION_H
 
@@ -27,6 +26,12 @@ enum class Failure : uint8_t {
     EUnmatchedOperands,
     EDenominator,
 };
+
+// Writes the record of `failure`, with `variableText` as the missing
+// variable's text, and returns 20014; returns 0 and writes nothing for ENone.
+// Each record has one call site, in CExprUtil.cpp, so that every evaluation
+// writes the same record from the same file and line.
+int RecordFailure(Failure failure, const char *variableText = nullptr);
 
 // Buffers of up to this many values live on the call stack; larger ones on the heap.
 constexpr size_t kLocalValues = 64;
