@@ -11,20 +11,17 @@ namespace fernvault::alarm_manager {
 
 namespace {
 using compiled::Node;
-using evaluation::Failure;
 using evaluation::PostfixEntry;
-using evaluation::RecordFailure;
 }  // namespace
 
 CCompiledExpr::CCompiledExpr(const TokenList &postfix)
+    : postfix_(postfix)
 {
     for (const ExprToken &token : postfix)
         if (token.eTokenCode == EVariable)
             variables_.push_back(VariableNumber(token.strToken));
     std::sort(variables_.begin(), variables_.end());
     variables_.erase(std::unique(variables_.begin(), variables_.end()), variables_.end());
-    slotTexts_.resize(variables_.size());
-    std::vector<bool> named(variables_.size(), false);
 
     std::vector<PostfixEntry> entries;
     entries.reserve(postfix.size());
@@ -34,33 +31,32 @@ CCompiledExpr::CCompiledExpr(const TokenList &postfix)
         } else if (token.eTokenCode != EVariable) {
             entries.push_back(PostfixEntry::Value(ReadInt32(token.strToken.c_str())));
         } else {
-            const auto slot = static_cast<uint32_t>(
-                std::lower_bound(variables_.begin(), variables_.end(), VariableNumber(token.strToken)) -
-                variables_.begin());
-            if (!named[slot]) {
-                named[slot] = true;
-                slotsInListOrder_.push_back(slot);
-                slotTexts_[slot] = token.strToken;
-            }
-            entries.push_back(PostfixEntry::Slot(slot));
+            const auto slot =
+                std::lower_bound(variables_.begin(), variables_.end(), VariableNumber(token.strToken));
+            entries.push_back(PostfixEntry::Slot(static_cast<uint32_t>(slot - variables_.begin())));
         }
     }
-    if (!CompileTree(entries))
-        entries_ = std::move(entries);
+    compiled::Tree tree;
+    if (!compiled::BuildTree(entries, tree))
+        return;  // not one expression: run as EvaluatePostfix runs it
+    nodes_ = std::move(tree.nodes);
+    steps_ = std::move(tree.steps);
+    slots_ = tree.slots;
+    columns_ = !tree.canFail;
+    root_ = steps_.empty() ? &nodes_.back() : nullptr;
+    rootValues_ = root_ != nullptr ? variables_.size() : SIZE_MAX;
 }
 
 // The nodes point at one another and the root at one of them: a copy's
 // point at its own.
 CCompiledExpr::CCompiledExpr(const CCompiledExpr &other)
     : variables_(other.variables_)
-    , slotTexts_(other.slotTexts_)
-    , slotsInListOrder_(other.slotsInListOrder_)
+    , postfix_(other.postfix_)
     , nodes_(other.nodes_)
     , steps_(other.steps_)
     , slots_(other.slots_)
     , columns_(other.columns_)
     , rootValues_(other.rootValues_)
-    , entries_(other.entries_)
 {
     const auto own = [this, &other](const Node *node) {
         return node == nullptr ? nullptr : nodes_.data() + (node - other.nodes_.data());
@@ -82,28 +78,12 @@ CCompiledExpr::CCompiledExpr(CCompiledExpr &&other) noexcept = default;
 CCompiledExpr &CCompiledExpr::operator=(CCompiledExpr &&other) noexcept = default;
 CCompiledExpr::~CCompiledExpr() = default;
 
-// Builds the tree of a well-formed list; false for any other list.
-bool CCompiledExpr::CompileTree(const std::vector<PostfixEntry> &entries)
-{
-    compiled::Tree tree;
-    if (!compiled::BuildTree(entries, tree))
-        return false;
-    nodes_ = std::move(tree.nodes);
-    steps_ = std::move(tree.steps);
-    slots_ = tree.slots;
-    columns_ = !tree.canFail;
-    root_ = steps_.empty() ? &nodes_.back() : nullptr;
-    rootValues_ = root_ != nullptr ? variables_.size() : SIZE_MAX;
-    return true;
-}
-
 // The evaluation with the slots' values in `slots`.
 int CCompiledExpr::EvaluateSlots(const int32_t *slots, int32_t &result) const
 {
     if (root_ != nullptr)
         return root_->evaluate(*root_, slots, result);
-    result = 0;
-    return nodes_.empty() ? RunOnStack(slots, result) : RunSegments(slots, result);
+    return nodes_.empty() ? RunPostfix(slots, variables_.size(), result) : RunSegments(slots, result);
 }
 
 // A tree cut into segments: its steps, then its root, over a copy of the
@@ -116,22 +96,30 @@ int CCompiledExpr::RunSegments(const int32_t *slots, int32_t &result) const
     return compiled::EvaluateCut(nodes_, steps_, values.Data(), result);
 }
 
-int CCompiledExpr::RunOnStack(const int32_t *slots, int32_t &result) const
+// EvaluatePostfix on a copy of the list: a list that is no tree runs so,
+// and a table that lacks a variable fails so, with its record.
+int CCompiledExpr::RunPostfix(const VariableTable &table, int32_t &result) const
 {
-    if (entries_.empty())
-        return RecordFailure(Failure::EEmptyList);
-    return RecordFailure(
-        evaluation::RunWithStack(evaluation::CEntryProgram(entries_.data(), entries_.size(), slots), result));
+    TokenList list = postfix_;
+    return CExprUtil::EvaluatePostfix(list, table, result);
+}
+
+// RunPostfix over the first `count` slots; out of line, so that the table
+// never weighs on the frames of the evaluations by slots.
+int CCompiledExpr::RunPostfix(const int32_t *slots, size_t count, int32_t &result) const
+{
+    VariableTable table;
+    for (size_t slot = 0; slot < count; ++slot)
+        table.emplace(variables_[slot], slots[slot]);
+    return RunPostfix(table, result);
 }
 
 int CCompiledExpr::Evaluate(const VariableTable &table, int32_t &result) const
 {
     evaluation::LocalValues<int32_t> local;
     const evaluation::CValueBuffer<int32_t> slots(local, variables_.size());
-    if (!ReadTable(table, slots.Data())) {
-        result = 0;
-        return MissingVariable(0, &table);
-    }
+    if (!ReadTable(table, slots.Data()))
+        return RunPostfix(table, result);
     return EvaluateSlots(slots.Data(), result);
 }
 
@@ -159,21 +147,9 @@ int CCompiledExpr::Evaluate(const int32_t *values, size_t count, int32_t &result
 {
     if (count >= rootValues_)
         return root_->evaluate(*root_, values, result);
-    if (count < variables_.size()) {
-        result = 0;
-        return MissingVariable(count, nullptr);
-    }
+    if (count < variables_.size())
+        return RunPostfix(values, count, result);
     return EvaluateSlots(values, result);
-}
-
-// The record of the first variable in list order that the slots (the first
-// `count`) or `table` lack.
-int CCompiledExpr::MissingVariable(size_t count, const VariableTable *table) const
-{
-    for (const uint32_t slot : slotsInListOrder_)
-        if (table != nullptr ? table->find(variables_[slot]) == table->end() : slot >= count)
-            return RecordFailure(Failure::EMissingVariable, slotTexts_[slot].c_str());
-    return RecordFailure(Failure::EMissingVariable, "");
 }
 
 int CCompiledExpr::EvaluateRows(

@@ -28,9 +28,6 @@ namespace compiled {
 struct Node;
 struct Step;
 }  // namespace compiled
-namespace evaluation {
-struct PostfixEntry;
-}
 
 class CCompiledExpr {
 public:
@@ -75,21 +72,17 @@ public:
     ~CCompiledExpr();
 
 private:
-    bool CompileTree(const std::vector<evaluation::PostfixEntry> &entries);
     int EvaluateSlots(const int32_t *slots, int32_t &result) const;
     int RunSegments(const int32_t *slots, int32_t &result) const;
-    int RunOnStack(const int32_t *slots, int32_t &result) const;
+    int RunPostfix(const VariableTable &table, int32_t &result) const;
+    [[gnu::noinline]] int RunPostfix(const int32_t *slots, size_t count, int32_t &result) const;
     bool ReadTable(const VariableTable &table, int32_t *slots) const;
-    int MissingVariable(size_t count, const VariableTable *table) const;
     void EvaluateColumns(const int32_t *rows, size_t stride, size_t count, int32_t *results) const;
 
-    std::vector<uint16_t> variables_;         // ascending; the slot is the index
-    std::vector<std::string> slotTexts_;      // the text of the first token naming each slot
-    std::vector<uint32_t> slotsInListOrder_;  // slots in the order the list first names them
-    // A well-formed list is a tree of nodes, each after its operand nodes,
-    // the root last, and the steps that compute its segments, if it is high;
-    // any other list keeps its entries, a variable's value its slot, for the
-    // stack engine.
+    std::vector<uint16_t> variables_;  // ascending; the slot is the index
+    TokenList postfix_;                // for the records of missing variables, and a list that is no tree
+    // A well-formed list's tree: nodes, each after its operand nodes, the
+    // root last, and the steps that compute its segments, if it is high.
     std::vector<compiled::Node> nodes_;
     std::vector<compiled::Step> steps_;
     size_t slots_ = 0;                      // the variables' slots and the segments'
@@ -98,7 +91,6 @@ private:
     // The values from which a call by slots goes straight to root_: every
     // variable's; SIZE_MAX where there is no root_.
     size_t rootValues_ = SIZE_MAX;
-    std::vector<evaluation::PostfixEntry> entries_;
 };
 
 }  // namespace fernvault::alarm_manager

@@ -120,32 +120,6 @@ private:
     const TokenList &list_;
 };
 
-// `count` entries, a variable's value read from `slots`.
-class CEntryProgram {
-public:
-    CEntryProgram(const PostfixEntry *entries, size_t count, const int32_t *slots)
-        : entries_(entries)
-        , count_(count)
-        , slots_(slots)
-    {
-    }
-    [[nodiscard]] size_t Size() const { return count_; }
-    [[nodiscard]] bool IsOperator(size_t i) const
-    {
-        return entries_[i].kind == PostfixEntry::Kind::EOperator;
-    }
-    [[nodiscard]] BinaryOp OperatorAt(size_t i) const { return entries_[i].op; }
-    [[nodiscard]] int32_t ValueAt(size_t i) const
-    {
-        return entries_[i].kind == PostfixEntry::Kind::ESlot ? slots_[entries_[i].value] : entries_[i].value;
-    }
-
-private:
-    const PostfixEntry *entries_;
-    size_t count_;
-    const int32_t *slots_;
-};
-
 // The index of the last && or || of `program`, or its Size() if none.
 template <typename Program> size_t LastLogicIndex(const Program &program)
 {
