@@ -17,7 +17,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
 #include <vector>
 
 #include "CExprUtil.h"
