@@ -120,6 +120,9 @@ public:
         if (!MayShortCircuit(op)) {
             left = Materialise(left);
             right = Materialise(right);
+        } else if (right.kind == Kind::EConstant && !IsNode(left.kind)) {
+            // A segment kept beside a constant for its failure: read as a node.
+            left = AsNode(left);
         }
         const Pending node = AddNode(op, left, right);
         if (op == BinaryOp::EAdd && right.kind == Kind::EConstant)
@@ -127,15 +130,12 @@ public:
         return node;
     }
 
-    // The tree of `value` made a node (a slot or constant as x | 0): the
-    // nodes it needs, in their order and linked, and its segments' steps;
-    // the rest are dropped. Leaves the builder without nodes.
+    // The tree of `value` made a node: the nodes it needs, in their order
+    // and linked, and its segments' steps; the rest are dropped. Leaves the
+    // builder without nodes.
     [[nodiscard]] Tree Finish(Pending value)
     {
-        Bound(value);
-        value = Materialise(value);
-        if (value.kind != Kind::ENode)
-            value = AddNode(BinaryOp::EBitOr, value, Constant(0));
+        value = AsNode(value);
         Tree tree;
         tree.slots = variables_ + static_cast<uint32_t>(segmentRoots_.size());
         tree.canFail = value.canFail;
@@ -165,6 +165,14 @@ public:
     }
 
 private:
+    // `value` as a node: a test as test && 1, a slot or constant as x | 0.
+    Pending AsNode(Pending value)
+    {
+        Bound(value);
+        value = Materialise(value);
+        return value.kind == Kind::ENode ? value : AddNode(BinaryOp::EBitOr, value, Constant(0));
+    }
+
     using Rule = std::optional<Pending> (CBuilder::*)(BinaryOp, const Pending &, const Pending &);
 
     // Cuts `value` if it is a node too high to be an operand of what Join or
