@@ -87,15 +87,11 @@ bool IsNode(Kind kind)
 }
 
 // Builds nodes that name their operand nodes by position (in Node::slots),
-// which Finish links, so that the nodes may move while they are built. A
-// node too high to be an operand, and the operands of an && or || whose
-// right operand reads a segment, become segments (Cut): the walk can then
-// skip the right operand's segments where the left one's slot decides.
-//
-// Join brings left op right to its normal form and tries the fold rules in
-// the order of kRules; where none folds, the value is a node. No rule drops
-// an operand that may fail, unless the stack engine would not need it
-// either (the left side of && or || decided) or the result fails anyway.
+// which Finish links, so that the nodes may move while they are built. Join
+// brings left op right to its normal form and tries the fold rules in the
+// order of kRules; where none folds, the value is a node. No rule drops an
+// operand that may fail, unless the stack engine would not need it either
+// (the left side of && or || decided) or the result fails anyway.
 class CBuilder {
 public:
     explicit CBuilder(const std::vector<PostfixEntry> &entries)
@@ -176,14 +172,17 @@ private:
     using Rule = std::optional<Pending> (CBuilder::*)(BinaryOp, const Pending &, const Pending &);
 
     // Cuts `value` if it is a node too high to be an operand of what Join or
-    // Finish makes: up to two nodes above it (the node, and a test made one).
+    // AsNode makes: up to two nodes above it (the node, and a test made one).
     void Bound(Pending &value)
     {
         if (value.height + 2 > kMaxHeight)
             Cut(value);
     }
 
-    // `value`, if a node, as a segment: its slot, or a test of its slot.
+    // `value`, if a node, as a segment: its slot, or a test of its slot. Bound
+    // cuts a node too high to be an operand, and Join both operands of an &&
+    // or || whose right one reads a segment, so that the walk can skip the
+    // right one's segments where the left one's slot decides.
     void Cut(Pending &value)
     {
         if (!IsNode(value.kind))
