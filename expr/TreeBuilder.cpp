@@ -12,6 +12,7 @@ namespace fernvault::alarm_manager::compiled {
 namespace {
 
 using evaluation::PostfixEntry;
+using O = ValueOps<int32_t>;
 
 // A value while the tree is built.
 struct Pending {
@@ -21,10 +22,8 @@ struct Pending {
     Range range;       // where an ESlotTest or ENodeTest holds
     uint32_t height;   // nodes on the longest way down from it
     bool canFail;      // whether computing it may divide by zero
-    // The values it can take, where they are at most two (the same twice
-    // for a constant): what the rules below know of it beyond its kind.
-    std::optional<std::array<int32_t, 2>> values;
-    bool segmented = false;  // whether computing it reads a segment's slot
+    std::optional<std::array<int32_t, 2>> values;  // the values it can take, where at most two
+    bool segmented = false;                        // whether computing it reads a segment's slot
 };
 
 constexpr std::array<int32_t, 2> kTruthValues = {0, 1};
@@ -48,20 +47,22 @@ bool IsTruth(const Pending &value)
         static_cast<uint32_t>((*value.values)[1]) <= 1;
 }
 
-// Whether `value` is never 0.
-bool IsNonZero(const Pending &value)
+// The truth of `value` where it is a constant, or never 0 and cannot fail.
+std::optional<int32_t> KnownTruth(const Pending &value)
 {
-    return value.values && (*value.values)[0] != 0 && (*value.values)[1] != 0;
+    const bool nonZero = value.values && (*value.values)[0] != 0 && (*value.values)[1] != 0;
+    if (value.canFail || !(value.kind == Kind::EConstant || nonZero))
+        return std::nullopt;
+    return Truth(nonZero);
 }
 
-// The values of op over operands one of which is a constant and the other
-// always 0 or 1: what it gives where that operand is 0 and where it is 1.
-// None for other operands, or where either would divide by zero.
+// What op gives over a constant and an operand always 0 or 1 (not a
+// constant), where that operand is 0 and where it is 1; none for other
+// operands, or where either would divide by zero.
 std::optional<std::array<int32_t, 2>> ValuesOverTruth(BinaryOp op, const Pending &left, const Pending &right)
 {
-    const bool leftTruth = left.kind != Kind::EConstant && IsTruth(left) && right.kind == Kind::EConstant;
-    const bool rightTruth = right.kind != Kind::EConstant && IsTruth(right) && left.kind == Kind::EConstant;
-    if (!leftTruth && !rightTruth)
+    const bool leftTruth = right.kind == Kind::EConstant;
+    if ((left.kind == Kind::EConstant) == leftTruth || !IsTruth(leftTruth ? left : right))
         return std::nullopt;
     std::array<int32_t, 2> values{};
     for (const int32_t truth : kTruthValues)
@@ -80,31 +81,24 @@ std::optional<std::array<int32_t, 2>> ValuesOf(BinaryOp op, const Pending &left,
     return ValuesOverTruth(op, left, right);
 }
 
-// Whether an operand of kind `kind` is a node's value.
 bool IsNode(Kind kind)
 {
     return kind == Kind::ENode || kind == Kind::ENodeTest;
 }
 
-// Builds nodes that name their operand nodes by position; Finish links
-// them, so that the nodes may move while they are built.
-//
-// An operand that is a node too high to be an operand (Bound), and the
-// operands of an && or || whose right operand reads a segment, become
-// segments: slots that the walk fills. The walk can then skip the right
-// operand's segments where a test of the left one's slot decides.
-//
-// Join brings left op right to its normal form, then tries the fold rules
-// in the order of kRules, each a member function that returns the folded
-// value or none; where none applies, the value is a node. No rule drops
-// an operand that may fail, unless the stack engine would not need it
-// either (the left side of && or || decided) or the result fails anyway.
+// Builds nodes that name their operand nodes by position (in Node::slots),
+// which Finish links, so that the nodes may move while they are built. Join
+// brings left op right to its normal form and tries the fold rules in the
+// order of kRules; where none folds, the value is a node. No rule drops an
+// operand that may fail, unless the stack engine would not need it either
+// (the left side of && or || decided) or the result fails anyway.
 class CBuilder {
 public:
-    // `variables`: the slots of the list's variables; a segment's slot follows them.
-    explicit CBuilder(uint32_t variables)
-        : variables_(variables)
+    explicit CBuilder(const std::vector<PostfixEntry> &entries)
     {
+        for (const PostfixEntry &entry : entries)
+            if (entry.kind == PostfixEntry::Kind::ESlot)
+                variables_ = std::max(variables_, static_cast<uint32_t>(entry.value) + 1);
     }
 
     Pending Join(BinaryOp op, Pending left, Pending right)
@@ -122,6 +116,9 @@ public:
         if (!MayShortCircuit(op)) {
             left = Materialise(left);
             right = Materialise(right);
+        } else if (right.kind == Kind::EConstant && !IsNode(left.kind)) {
+            // A segment kept beside a constant for its failure: read as a node.
+            left = AsNode(left);
         }
         const Pending node = AddNode(op, left, right);
         if (op == BinaryOp::EAdd && right.kind == Kind::EConstant)
@@ -129,91 +126,93 @@ public:
         return node;
     }
 
-    // `value` as a node; a slot or constant root is x | 0.
-    Pending AsNode(Pending value)
+    // The tree of `value` made a node: the nodes it needs, in their order
+    // and linked, and its segments' steps; the rest are dropped. Leaves the
+    // builder without nodes.
+    [[nodiscard]] Tree Finish(Pending value)
     {
-        Bound(value);
-        const Pending materialised = Materialise(value);
-        if (materialised.kind == Kind::ENode)
-            return materialised;
-        return AddNode(BinaryOp::EBitOr, materialised, Constant(0));
-    }
-
-    // The tree whose root is node `root`: the nodes it needs, in their
-    // order, each pointing at its operand nodes, and the steps that compute
-    // its segments. The rest, which folding left behind, are dropped. Leaves
-    // the builder without nodes.
-    [[nodiscard]] Tree Finish(size_t root)
-    {
-        std::vector<bool> needed(root + 1, false);
-        needed[root] = true;
-        for (size_t i = root + 1; i-- > 0;)
-            for (const size_t operand : operands_[i])
-                if (needed[i] && operand != kNoNode)
-                    needed[operand] = true;
+        value = AsNode(value);
         Tree tree;
-        tree.variables = variables_;
         tree.slots = variables_ + static_cast<uint32_t>(segmentRoots_.size());
-        std::vector<size_t> at(root + 1, kNoNode);
-        size_t kept = 0;
-        for (size_t i = 0; i <= root; ++i)
-            at[i] = needed[i] ? kept++ : kNoNode;
-        std::vector<uint32_t> slotOf(root + 1, kNoSlot);
-        for (size_t segment = 0; segment < segmentRoots_.size(); ++segment)
-            slotOf[segmentRoots_[segment]] = variables_ + static_cast<uint32_t>(segment);
-        tree.steps = Steps(root, at, slotOf);
+        tree.canFail = value.canFail;
+        std::vector<bool> needed(value.index + 1, false);
+        tree.steps = Steps(value.index, needed);
         // In place, each node to its position, which is never after it: a
         // tree of a million nodes is not copied.
-        for (size_t i = 0; i <= root; ++i) {
+        std::vector<size_t> at(value.index + 1, kNoNode);
+        size_t kept = 0;
+        for (size_t i = 0; i <= value.index; ++i) {
             if (!needed[i])
                 continue;
+            at[i] = kept++;
             Node &node = nodes_[at[i]] = nodes_[i];
             for (size_t side = 0; side < 2; ++side)
-                node.nodes[side] = IsNode(node.kinds[side]) ? &nodes_[at[operands_[i][side]]] : nullptr;
-            node.out = slotOf[i] != kNoSlot ? slotOf[i] : tree.slots + static_cast<uint32_t>(at[i]);
+                node.nodes[side] = IsNode(node.kinds[side]) ? &nodes_[at[node.slots[side]]] : nullptr;
+            if (node.out == kNoSlot)
+                node.out = tree.slots + static_cast<uint32_t>(at[i]);
         }
+        for (Step &step : tree.steps)
+            if (!step.test)
+                step.node = static_cast<uint32_t>(at[step.node]);
         nodes_.resize(kept);
         tree.nodes = std::move(nodes_);
+        MakeRoot(tree.nodes.back(), tree.canFail);
         return tree;
     }
 
 private:
+    // `value` as a node: a test as test && 1, a slot or constant as x | 0.
+    Pending AsNode(Pending value)
+    {
+        Bound(value);
+        value = Materialise(value);
+        return value.kind == Kind::ENode ? value : AddNode(BinaryOp::EBitOr, value, Constant(0));
+    }
+
     using Rule = std::optional<Pending> (CBuilder::*)(BinaryOp, const Pending &, const Pending &);
 
-    // Cuts `value`, if it is a node too high to be an operand of a node that
-    // Join or AsNode makes (up to two above it: the node, and a test made a
-    // node).
+    // Cuts `value` if it is a node too high to be an operand of what Join or
+    // AsNode makes: up to two nodes above it (the node, and a test made one).
     void Bound(Pending &value)
     {
         if (value.height + 2 > kMaxHeight)
             Cut(value);
     }
 
-    // `value`, if a node, as a segment: its slot, or a test of its slot.
+    // `value`, if a node, as a segment: its slot, or a test of its slot. Bound
+    // cuts a node too high to be an operand, and Join both operands of an &&
+    // or || whose right one reads a segment, so that the walk can skip the
+    // right one's segments where the left one's slot decides.
     void Cut(Pending &value)
     {
         if (!IsNode(value.kind))
             return;
         value.kind = value.kind == Kind::ENode ? Kind::ESlot : Kind::ESlotTest;
+        nodes_[value.index].out = variables_ + static_cast<uint32_t>(segmentRoots_.size());
         segmentRoots_.push_back(value.index);
-        value.index = variables_ + static_cast<uint32_t>(segmentRoots_.size() - 1);
+        value.index = nodes_[value.index].out;
         value.height = 0;
         value.segmented = true;
     }
 
-    // Whether an operand of kind `kind` and slot `slot` reads a segment's
-    // slot (or tests it).
-    [[nodiscard]] bool ReadsSegment(Kind kind, uint32_t slot) const
+    // The node that operand `side` of `node` needs: its operand node, the
+    // root of the segment whose slot it reads, or none.
+    [[nodiscard]] size_t OperandOf(const Node &node, size_t side) const
     {
-        return (kind == Kind::ESlot || kind == Kind::ESlotTest) && slot >= variables_;
+        const Kind kind = node.kinds[side];
+        const uint32_t slot = node.slots[side];
+        if (IsNode(kind))
+            return slot;
+        const bool segment = (kind == Kind::ESlot || kind == Kind::ESlotTest) && slot >= variables_;
+        return segment ? segmentRoots_[slot - variables_] : kNoNode;
     }
 
-    // The steps that compute the segments that node `root` reads, in the
-    // order it needs them (each before the segments that read it, left
-    // operands before right ones), with a test before the right operand of
-    // each && and || that is a segment. Depth first, on a stack of its own.
-    [[nodiscard]] std::vector<Step> Steps(
-        size_t root, const std::vector<size_t> &at, const std::vector<uint32_t> &slotOf) const
+    // The steps of the segments that node `root` reads, in the order it
+    // needs them (each after those it reads, left before right), with a test
+    // before the right operand of each && and || that is a segment; a step
+    // names its node by position here. Marks each node it needs `needed`.
+    // Depth first, on a stack of its own.
+    [[nodiscard]] std::vector<Step> Steps(size_t root, std::vector<bool> &needed) const
     {
         struct Frame {
             size_t node;
@@ -223,84 +222,78 @@ private:
         std::vector<Step> steps;
         std::vector<Frame> frames{{root, 0, kNoNode}};
         while (!frames.empty()) {
-            const Frame frame = frames.back();
+            Frame &frame = frames.back();
             const Node &node = nodes_[frame.node];
             if (frame.side == 2) {
-                frames.pop_back();
+                needed[frame.node] = true;
                 if (frame.test != kNoNode)
                     steps[frame.test].skip = static_cast<uint32_t>(steps.size() - frame.test - 1);
-                if (slotOf[frame.node] != kNoSlot)
-                    steps.push_back(
-                        {false, node.op, static_cast<uint32_t>(at[frame.node]), slotOf[frame.node], 0, {}});
+                if (node.out != kNoSlot)
+                    steps.push_back({false, node.op, static_cast<uint32_t>(frame.node), node.out, 0, {}});
+                frames.pop_back();
                 continue;
             }
-            ++frames.back().side;
-            if (frame.side == 1 && MayShortCircuit(node.op) && ReadsSegment(node.kinds[1], node.slots[1])) {
-                // Join cut the left operand too: it is a slot, or a test of one.
-                frames.back().test = steps.size();
+            const size_t side = frame.side++;
+            if (side == 1 && MayShortCircuit(node.op) && !IsNode(node.kinds[1]) &&
+                OperandOf(node, 1) != kNoNode) {
+                // Join cut the left operand too: a slot, or a test of one.
+                frame.test = steps.size();
                 const Range truth = node.kinds[0] == Kind::ESlotTest ? node.ranges[0] : kNonZero;
                 steps.push_back({true, node.op, 0, node.slots[0], 0, truth});
             }
-            const size_t operand = operands_[frame.node][frame.side];
-            if (operand != kNoNode)
-                frames.push_back({operand, 0, kNoNode});
+            if (OperandOf(node, side) != kNoNode)
+                frames.push_back({OperandOf(node, side), 0, kNoNode});
         }
         return steps;
     }
 
     // The normal form: > and >= as < and <=; of a commutative operator, a
-    // node left of a slot and a slot left of a constant (any operand order
-    // computes alike: both operands are computed, and any failure is the
-    // same failure); x - c as x + -c.
+    // node left of a slot and a slot left of a constant (both are computed,
+    // so any order fails alike); x - c as x + -c; x && c, x || c with c as
+    // its truth, all that they read of it.
     static void Normalise(BinaryOp &op, Pending &left, Pending &right)
     {
-        if (IsMirrored(op)) {
+        if (IsMirrored(op) || (Commutes(op) && Rank(left.kind) > Rank(right.kind))) {
             std::swap(left, right);
-            op = RowOf(op).swapped;
+            op = RowOf(op).swapped;  // of a commutative operator, op itself
         }
-        if (Commutes(op) && Rank(left.kind) > Rank(right.kind))
-            std::swap(left, right);
         if (op == BinaryOp::ESub && right.kind == Kind::EConstant) {
             op = BinaryOp::EAdd;
-            right = Constant(Wrap(0U - static_cast<uint32_t>(right.constant)));
+            right = Constant(O::Sub(0, right.constant));
         }
+        if (MayShortCircuit(op) && right.kind == Kind::EConstant)
+            right = Constant(Truth(right.constant != 0));
     }
 
-    // c1 op c2  =>  its value;  x / 0, x % 0  =>  1 / 0, which fails wherever
-    // it is needed, whatever x.
+    // x / 0, x % 0  =>  1 / 0, which fails wherever it is needed, whatever x;
+    // c1 op c2  =>  its value.
     std::optional<Pending> FoldConstants(BinaryOp op, const Pending &left, const Pending &right)
     {
-        int32_t value = 0;
         if (Divides(op) && right.kind == Kind::EConstant && right.constant == 0)
             return AddNode(BinaryOp::EDiv, Constant(1), Constant(0));
-        if (left.kind == Kind::EConstant && right.kind == Kind::EConstant &&
-            Apply(op, left.constant, right.constant, value))
-            return Constant(value);
-        return std::nullopt;
+        if (left.kind != Kind::EConstant || right.kind != Kind::EConstant)
+            return std::nullopt;
+        return Constant(Meaning(op, left.constant, right.constant));
     }
 
     // c && x, c || x, where c is a constant, or never 0 and cannot fail:
     // 0 && x  =>  0;  c || x  =>  1 (c not 0);  c && x, 0 || x  =>  x != 0.
     std::optional<Pending> FoldKnownLeft(BinaryOp op, const Pending &left, const Pending &right)
     {
-        if (!MayShortCircuit(op) || left.canFail || !(left.kind == Kind::EConstant || IsNonZero(left)))
+        const std::optional<int32_t> leftTruth = KnownTruth(left);
+        if (!MayShortCircuit(op) || !leftTruth)
             return std::nullopt;
-        if (!NeedsRightOperand(op, Truth(left.kind != Kind::EConstant || left.constant != 0)))
-            return Constant(ShortCircuitValue(op));
-        return OfTruth(right, 0, 1);
+        return NeedsRightOperand(op, *leftTruth) ? OfTruth(right, 0, 1) : Constant(ShortCircuitValue(op));
     }
 
-    // x && y, x || y where y is a constant or never 0, and cannot fail:
+    // x && y, x || y where y is a constant, or never 0 and cannot fail:
     // x && 0  =>  0 and x || y  =>  1 when x cannot fail;  x && y, x || 0  =>  x != 0.
     std::optional<Pending> FoldKnownRight(BinaryOp op, const Pending &left, const Pending &right)
     {
-        if (!MayShortCircuit(op) || right.canFail || !(right.kind == Kind::EConstant || IsNonZero(right)))
+        const std::optional<int32_t> rightTruth = KnownTruth(right);
+        if (!MayShortCircuit(op) || !rightTruth)
             return std::nullopt;
-        const int32_t rightTruth = Truth(right.kind != Kind::EConstant || right.constant != 0);
-        const auto valueFor = [op, rightTruth](int32_t leftTruth) {
-            return NeedsRightOperand(op, leftTruth) ? rightTruth : ShortCircuitValue(op);
-        };
-        return OfTruth(left, valueFor(0), valueFor(1));
+        return OfTruth(left, Meaning(op, 0, *rightTruth), Meaning(op, 1, *rightTruth));
     }
 
     // x + 0, x | 0, x ^ 0, x * 1, x / 1  =>  x;  x / -1  =>  0 - x;
@@ -308,7 +301,7 @@ private:
     std::optional<Pending> FoldIdentity(BinaryOp op, const Pending &left, const Pending &right)
     {
         using B = BinaryOp;
-        if (right.kind != Kind::EConstant || left.kind == Kind::EConstant)
+        if (right.kind != Kind::EConstant)
             return std::nullopt;
         const int32_t c = right.constant;
         if (((op == B::EAdd || op == B::EBitOr || op == B::EBitXor) && c == 0) ||
@@ -317,7 +310,7 @@ private:
         if (op == B::EDiv && c == -1)
             return AddNode(B::ESub, Constant(0), Materialise(left));
         if (((op == B::EMul || op == B::EBitAnd) && c == 0) || (op == B::EMod && (c == 1 || c == -1)))
-            return left.canFail ? AddNode(B::EBitAnd, Materialise(left), Constant(0)) : Constant(0);
+            return ZeroAfter(left);
         return std::nullopt;
     }
 
@@ -325,26 +318,19 @@ private:
     // exact, as sums and products wrap, and x is computed either way.
     std::optional<Pending> FoldSum(BinaryOp op, const Pending &left, const Pending &right)
     {
-        using O = ValueOps<int32_t>;
-        if ((op != BinaryOp::EAdd && op != BinaryOp::EMul) || right.kind != Kind::EConstant)
+        const std::optional<std::pair<Pending, int32_t>> sum = SumOf(left);
+        if ((op != BinaryOp::EAdd && op != BinaryOp::EMul) || right.kind != Kind::EConstant || !sum)
             return std::nullopt;
-        const Pending *sum = SumOf(left);
-        if (sum == nullptr)
-            return std::nullopt;
-        const Pending x = *sum;
-        const int32_t c1 = nodes_[left.index].constants[1];
+        const auto &[x, c1] = *sum;
         if (op == BinaryOp::EAdd)
             return Join(BinaryOp::EAdd, x, Constant(O::Add(c1, right.constant)));
         return Join(BinaryOp::EAdd, Join(BinaryOp::EMul, x, right), Constant(O::Mul(c1, right.constant)));
     }
 
-    // b op c, c op b, where b is always 0 or 1  =>  a constant, b or !b,
-    // where op gives that over b's two values (a constant only when b
-    // cannot fail).
+    // b op c, c op b, where b is always 0 or 1  =>  a constant, b or !b, where
+    // op gives that over b's two values (a constant only when b cannot fail).
     std::optional<Pending> FoldTruthOperand(BinaryOp op, const Pending &left, const Pending &right)
     {
-        if (MayShortCircuit(op))
-            return std::nullopt;
         const std::optional<std::array<int32_t, 2>> values = ValuesOverTruth(op, left, right);
         if (!values)
             return std::nullopt;
@@ -355,16 +341,18 @@ private:
     // value or for none, 1 or 0 when x cannot fail.
     std::optional<Pending> FoldComparison(BinaryOp op, const Pending &left, const Pending &right)
     {
-        if (!IsComparison(op) || (left.kind == Kind::EConstant) == (right.kind == Kind::EConstant))
+        if (!IsComparison(op) || (left.kind != Kind::EConstant && right.kind != Kind::EConstant))
             return std::nullopt;
         const bool constantLeft = left.kind == Kind::EConstant;
         const Pending &value = constantLeft ? right : left;
-        const std::optional<Range> range = RangeOfComparison(op, constantLeft, constantLeft ? left : right);
-        if (!value.canFail && (!range || range->span == UINT32_MAX))
-            return Constant(Truth(range.has_value()));
+        const int32_t c = constantLeft ? left.constant : right.constant;
+        const BinaryOp compare = constantLeft ? RowOf(op).swapped : op;  // value compare c
+        const std::optional<Range> range = RangeOf(c, [&](int32_t v) { return Meaning(compare, v, c) != 0; });
         if (!range)
-            return AddNode(BinaryOp::EBitAnd, Materialise(value), Constant(0));
-        return Test(Materialise(value), *range);
+            return ZeroAfter(value);
+        if (range->span == UINT32_MAX && !value.canFail)
+            return Constant(1);
+        return Test(value, *range);
     }
 
     // The value that is `ifZero` where `value` is 0 and `ifOne` where it is
@@ -376,92 +364,74 @@ private:
         if (ifZero == ifOne)
             return value.canFail ? std::nullopt : std::optional<Pending>(Constant(ifZero));
         if (ifZero == 0 && ifOne == 1)
-            return IsTruth(value) ? value : Test(Materialise(value), kNonZero);
+            return IsTruth(value) ? value : Test(value, kNonZero);
         if (ifZero != 1 || ifOne != 0)
             return std::nullopt;
-        if (IsTest(value.kind))
-            if (const std::optional<Range> complement = Complement(value.range)) {
-                Pending negated = value;
-                negated.range = *complement;
-                return negated;
-            }
-        return Test(Materialise(value), kZero);
+        const std::optional<Range> complement = IsTest(value.kind) ? Complement(value.range) : std::nullopt;
+        if (!complement)
+            return Test(value, kZero);
+        Pending negated = value;
+        negated.range = *complement;
+        return negated;
     }
 
-    // Where x op c (or c op x, if `constantLeft`) holds.
-    static std::optional<Range> RangeOfComparison(BinaryOp op, bool constantLeft, const Pending &constant)
+    // 0, computing `value` first where that may fail: value & 0.
+    Pending ZeroAfter(const Pending &value)
     {
-        return RangeOf(constant.constant, [&](int32_t value) {
-            int32_t holds = 0;
-            Apply(op, constantLeft ? constant.constant : value, constantLeft ? value : constant.constant,
-                holds);
-            return holds != 0;
-        });
+        return value.canFail ? AddNode(BinaryOp::EBitAnd, Materialise(value), Constant(0)) : Constant(0);
     }
 
-    // x, where `value` is the node x + c; else null.
-    [[nodiscard]] const Pending *SumOf(const Pending &value) const
+    // x and c, where `value` is the node x + c.
+    [[nodiscard]] std::optional<std::pair<Pending, int32_t>> SumOf(const Pending &value) const
     {
         const auto sum = std::lower_bound(sums_.begin(), sums_.end(), value.index,
             [](const std::pair<size_t, Pending> &entry, size_t index) { return entry.first < index; });
-        return value.kind == Kind::ENode && sum != sums_.end() && sum->first == value.index ? &sum->second
-                                                                                            : nullptr;
+        if (value.kind != Kind::ENode || sum == sums_.end() || sum->first != value.index)
+            return std::nullopt;
+        return std::pair{sum->second, nodes_[value.index].constants[1]};
     }
 
-    // A test of `value`, a slot or node, for `range`; of x + c, a test of x
-    // for the range moved by -c (x + c - low is x - (low - c), wrapping).
-    Pending Test(Pending value, Range range)
+    // A test of `value` (made a node if it is a test) for `range`; of x + c,
+    // a test of x for the range moved by -c (x + c - low is x - (low - c)).
+    Pending Test(const Pending &value, Range range)
     {
-        if (const Pending *sum = SumOf(value)) {
-            range.low = Wrap(
-                static_cast<uint32_t>(range.low) - static_cast<uint32_t>(nodes_[value.index].constants[1]));
-            value = *sum;
+        Pending tested = Materialise(value);
+        if (const std::optional<std::pair<Pending, int32_t>> sum = SumOf(tested)) {
+            range.low = O::Sub(range.low, sum->second);
+            tested = sum->first;
         }
-        value.kind = value.kind == Kind::ESlot ? Kind::ESlotTest : Kind::ENodeTest;
-        value.range = range;
-        value.values = kTruthValues;
-        return value;
+        tested.kind = tested.kind == Kind::ESlot ? Kind::ESlotTest : Kind::ENodeTest;
+        tested.range = range;
+        tested.values = kTruthValues;
+        return tested;
     }
 
-    // A test as a node of its own, for an operator that cannot fuse it: the
-    // test && 1.
+    // A test as a node, test && 1, for an operator that cannot fuse it.
     Pending Materialise(const Pending &value)
     {
         return IsTest(value.kind) ? AddNode(BinaryOp::ELogicAnd, value, Constant(1)) : value;
     }
 
-    // The node for left op right.
     Pending AddNode(BinaryOp op, const Pending &left, const Pending &right)
     {
         Node node{};
         node.op = op;
         node.kinds = {left.kind, right.kind};
-        std::array<size_t, 2> operands{};
+        node.slots = {left.index, right.index};
+        node.constants = {left.constant, right.constant};
+        node.ranges = {left.range, right.range};
+        node.out = kNoSlot;  // a segment's root gets its slot from Cut, any other node from Finish
         if (Divides(op) && right.kind == Kind::EConstant && Magnitude(right.constant) >= 2) {
             node.kinds[1] = Kind::EDivisor;
             node.divisor = MagicFor(Magnitude(right.constant));
         }
-        const std::array<const Pending *, 2> sides = {&left, &right};
-        for (size_t side = 0; side < 2; ++side) {
-            const Pending &operand = *sides[side];
-            node.slots[side] = operand.index;
-            // Of && and ||, a constant counts by its truth alone, and is kept as it.
-            node.constants[side] = MayShortCircuit(op) && operand.kind == Kind::EConstant
-                ? Truth(operand.constant != 0)
-                : operand.constant;
-            node.ranges[side] = operand.range;
-            operands[side] = IsNode(operand.kind)           ? operand.index
-                : ReadsSegment(operand.kind, operand.index) ? segmentRoots_[operand.index - variables_]
-                                                            : kNoNode;
-        }
         Specialise(node);
         nodes_.push_back(node);
-        operands_.push_back(operands);
-        const bool zeroPossible = !(right.kind == Kind::EConstant && right.constant != 0);
+        // Join folds a division by any other constant: only one by a value, or 1 / 0, may fail.
+        const bool divisionMayFail = Divides(op) && node.kinds[1] != Kind::EDivisor;
         return {Kind::ENode, 0, static_cast<uint32_t>(nodes_.size() - 1), {},
-            1 + std::max(left.height, right.height),
-            left.canFail || right.canFail || (Divides(op) && zeroPossible), ValuesOf(op, left, right),
-            left.segmented || right.segmented};
+            1 + std::max(left.height, right.height), left.canFail || right.canFail || divisionMayFail,
+            ValuesOf(op, left, right), left.segmented || right.segmented};
     }
 
     // The fold rules, tried in this order.
@@ -477,48 +447,18 @@ private:
 
     static constexpr size_t kNoNode = SIZE_MAX;
     static constexpr uint32_t kNoSlot = UINT32_MAX;
-    uint32_t variables_;
+    uint32_t variables_ = 0;  // the slots of the list's variables; the segments' follow
     std::vector<Node> nodes_;
-    // Each node's operands' nodes by position: an operand node, or the root
-    // of the segment whose slot it reads.
-    std::vector<std::array<size_t, 2>> operands_;
     std::vector<std::pair<size_t, Pending>> sums_;  // each node x + c, by ascending position, and x
     std::vector<size_t> segmentRoots_;  // each segment's root, by position; its slot is variables_ + index
 };
-
-// The text of an operand of `node` (see Describe): `texts` holds those of
-// the nodes of `tree` before it, and `segments` the root of each segment.
-std::string DescribeOperand(const Node &node, size_t side, const std::vector<std::string> &texts,
-    const Tree &tree, const std::vector<size_t> &segments)
-{
-    const Range &range = node.ranges[side];
-    const std::string test = "[" + std::to_string(range.low) + ".." +
-        std::to_string(Wrap(static_cast<uint32_t>(range.low) + range.span)) + "]";
-    const auto slotText = [&] {
-        const uint32_t slot = node.slots[side];
-        return slot < tree.variables ? "$" + std::to_string(slot) : texts[segments[slot - tree.variables]];
-    };
-    const auto nodeText = [&] { return texts[static_cast<size_t>(node.nodes[side] - tree.nodes.data())]; };
-    switch (node.kinds[side]) {
-    case Kind::ESlot: return slotText();
-    case Kind::EConstant: return std::to_string(node.constants[side]);
-    case Kind::EDivisor: return "#" + std::to_string(node.constants[side]);
-    case Kind::ENode: return nodeText();
-    case Kind::ESlotTest: return slotText() + test;
-    case Kind::ENodeTest: return nodeText() + test;
-    }
-    return "";
-}
 
 }  // namespace
 
 bool BuildTree(const std::vector<PostfixEntry> &entries, Tree &tree)
 {
-    uint32_t variables = 0;
-    for (const PostfixEntry &entry : entries)
-        if (entry.kind == PostfixEntry::Kind::ESlot)
-            variables = std::max(variables, static_cast<uint32_t>(entry.value) + 1);
-    CBuilder builder(variables);
+    tree = Tree{};
+    CBuilder builder(entries);
     std::vector<Pending> stack;
     for (const PostfixEntry &entry : entries) {
         if (entry.kind != PostfixEntry::Kind::EOperator) {
@@ -526,38 +466,46 @@ bool BuildTree(const std::vector<PostfixEntry> &entries, Tree &tree)
                                                                     : Constant(entry.value));
             continue;
         }
-        if (stack.size() < 2) {
-            tree = Tree{};
+        if (stack.size() < 2)
             return false;
-        }
         const Pending right = stack.back();
         stack.pop_back();
         stack.back() = builder.Join(entry.op, stack.back(), right);
     }
-    if (stack.size() != 1) {
-        tree = Tree{};
+    if (stack.size() != 1)
         return false;
-    }
-    const Pending root = builder.AsNode(stack.back());
-    tree = builder.Finish(root.index);
-    tree.canFail = root.canFail;
-    MakeRoot(tree.nodes.back(), tree.canFail);
+    tree = builder.Finish(stack.back());
     return true;
 }
 
 std::string Describe(const Tree &tree)
 {
-    std::vector<size_t> segments(tree.slots - tree.variables, 0);
-    for (const Step &step : tree.steps)
-        if (!step.test)
-            segments[step.slot - tree.variables] = step.node;
-    // Each node's text from those of its operand nodes, which come before it.
-    std::vector<std::string> texts;
-    for (const Node &node : tree.nodes)
-        texts.push_back("(" + std::string(RowOf(node.op).text) + " " +
-            DescribeOperand(node, 0, texts, tree, segments) + " " +
-            DescribeOperand(node, 1, texts, tree, segments) + ")");
-    return texts.empty() ? "" : texts.back();
+    // Each node's text from those of its operands, which come before it; a
+    // segment's slot takes the text of its root.
+    std::vector<std::string> slots;
+    std::vector<std::string> nodes;
+    for (uint32_t slot = 0; slot < tree.slots; ++slot)
+        slots.push_back("$" + std::to_string(slot));
+    const auto operand = [&](const Node &node, size_t side) {
+        const Kind kind = node.kinds[side];
+        if (kind == Kind::EConstant || kind == Kind::EDivisor)
+            return (kind == Kind::EDivisor ? "#" : "") + std::to_string(node.constants[side]);
+        const std::string &text = IsNode(kind)
+            ? nodes[static_cast<size_t>(node.nodes[side] - tree.nodes.data())]
+            : slots[node.slots[side]];
+        if (!IsTest(kind))
+            return text;
+        const Range &range = node.ranges[side];
+        return text + "[" + std::to_string(range.low) + ".." +
+            std::to_string(Wrap(static_cast<uint32_t>(range.low) + range.span)) + "]";
+    };
+    for (const Node &node : tree.nodes) {
+        nodes.push_back(
+            "(" + std::string(RowOf(node.op).text) + " " + operand(node, 0) + " " + operand(node, 1) + ")");
+        if (node.out < tree.slots)
+            slots[node.out] = nodes.back();
+    }
+    return nodes.empty() ? "" : nodes.back();
 }
 
 }  // namespace fernvault::alarm_manager::compiled

@@ -12,42 +12,33 @@
 
 namespace fernvault::alarm_manager::compiled {
 
-// Computing a node calls its operand nodes, so no node is more than this
-// many above the slots and constants it reads: the call stack stays small
-// whatever the list.
+// Computing a node calls its operand nodes: no node is more than this many
+// above the slots and constants it reads, so the call stack stays small.
 constexpr uint32_t kMaxHeight = 100;
 
 // The tree of a list: its nodes, each after its operand nodes, the root
 // last. A tree higher than kMaxHeight is cut into segments: a segment's root
 // is computed into a slot of its own, after the variables' slots, which the
-// nodes above read as they read a variable. The steps compute every segment
-// in the order the root needs them, before the root; a low tree has none.
+// nodes above read as they read a variable.
 struct Tree {
     std::vector<Node> nodes;
-    std::vector<Step> steps;
-    uint32_t variables = 0;  // the variables' slots; the segments' follow
-    uint32_t slots = 0;      // the variables' slots and the segments'
-    bool canFail = false;    // whether computing the root may divide by zero
+    std::vector<Step> steps;  // the segments', in the order the root needs them; none for a low tree
+    uint32_t slots = 0;       // the variables' slots and the segments'
+    bool canFail = false;     // whether computing the root may divide by zero
 };
 
 // Builds the tree of `entries`, a postfix list whose variables are slots,
 // into `tree` and returns true; returns false, with `tree` empty, for a list
-// that is not one expression.
-//
-// Computing the tree (the steps, then the root) gives what the stack engine
-// gives on the list, statuses included. The fold rules (TreeBuilder.cpp,
-// one function each) do constant work once where no division by zero that
-// may run is lost, make a comparison with a constant a test, which && and
-// || fuse, and let an operator over an operand whose value is known to be 0
-// or 1, or not 0, fold away, provided that nothing it drops can fail. Uses
-// no recursion.
+// that is not one expression. Computing the tree (the steps, then the root)
+// gives what the stack engine gives on the list, statuses included. Uses no
+// recursion.
 bool BuildTree(const std::vector<evaluation::PostfixEntry> &entries, Tree &tree);
 
 // The tree as text, for tests and debugging: each node "(op left right)",
 // an operand a slot "$0", a constant "7", a divisor "#7", a node, or a slot
 // or node followed by the values a test holds for, "[low..high]" (high may
-// wrap around below low). A segment's slot reads as its root: the text does
-// not show where the tree is cut. Empty for an empty tree.
+// wrap around below low). A segment's slot reads as its root. Empty for an
+// empty tree.
 std::string Describe(const Tree &tree);
 
 }  // namespace fernvault::alarm_manager::compiled

@@ -580,6 +580,13 @@ TEST(Evaluation, HighRulesComputeAndFailAsLowOnes)
         {Nest(800, "(", "(B || " + Nest(300, "(", "A % B", " - C)") + ")", " + A)"), 6, 0, 1, kFail, 0},
         {Nest(500, "(", "B", " + C)") + " && " + quotients, 6, 0, 0, 0, 0},
         {Nest(500, "(", "B", " + C)") + " || " + quotients, 6, 0, 0, kFail, 0},
+        // A segment that may fail, just high enough to be cut as the left
+        // operand of && or || beside a constant, is still computed.
+        {Nest(98, "(", "A / B", " + C)") + " || 7", 6, 0, 1, kFail, 0},
+        {Nest(98, "(", "A / B", " + C)") + " || 7", 6, 3, 1, 0, 1},
+        {Nest(98, "(", "A / B", " + C)") + " > 5 || 7", 6, 0, 1, kFail, 0},
+        {Nest(98, "(", "A / B", " + C)") + " && 0", 6, 0, 1, kFail, 0},
+        {Nest(98, "(", "A / B", " + C)") + " > 5 && 0", 6, 3, 1, 0, 0},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.rule.substr(0, 60) + " A=" + std::to_string(row.a) + " B=" + std::to_string(row.b));
@@ -766,6 +773,11 @@ TEST(TreeBuilder, FoldsAndNormalForms)
         {"({$1} + 25) * 3 >= 400", "(&& (* $1 3)[325..2147483572] 1)"},
         {"{$1} - 3 == 0 || {$2} + 2147483647 > 0", "(|| $1[3..3] $2[-2147483646..0])"},
         {"({$1} - 7) * {$2}", "(* (+ $1 -7) $2)"},
+        {"{$1} - ({$2} > 5)", "(- $1 (&& $2[6..2147483647] 1))"},
+        {"2 - ({$1} > 5) == 1", "(&& (- 2 (&& $1[6..2147483647] 1))[1..1] 1)"},
+        {"({$1} > 5) + 1 == 1", "(&& (&& $1[6..2147483647] 1)[0..0] 1)"},
+        {"({$1} / {$2} > 5 | 1) == 1", "(| (&& (/ $1 $2)[6..2147483647] 1) 1)"},
+        {"({$1} > 5) - 1 && {$2}", "(&& (+ (&& $1[6..2147483647] 1) -1) $2)"},
     };
     for (const auto &[text, shape] : rows) {
         SCOPED_TRACE(text);
