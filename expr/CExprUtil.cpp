@@ -365,7 +365,7 @@ int CExprUtil::SubstituteVariables(TokenList &list, const VariableTable &table)
         if (entry == table.end())
             return evaluation::RecordFailure(evaluation::Failure::EMissingVariable, token.strToken.c_str());
         // At most 11 characters: the text stays in the string's own buffer.
-        std::array<char, sizeof "-2147483648"> digits{};
+        std::array<char, sizeof "-2147483648"> digits;
         const auto written = std::to_chars(digits.data(), digits.data() + digits.size(), entry->second);
         token.strToken.erase().append(digits.data(), static_cast<size_t>(written.ptr - digits.data()));
     }
