@@ -287,46 +287,67 @@ const char *CExprUtil::ReasonText(ErrorReason reason)
     return index < kReasonTexts.size() ? kReasonTexts[index] : "unknown reason";
 }
 
-// Shunting-yard with the token code as precedence, done in place: the result
-// grows at the front of `list` and never overtakes the token being read, and
-// waiting operators are moved out to the stack. The stack is reserved before
-// the first token moves, so an allocation failure leaves `list` as it was.
-void CExprUtil::ConvertToPostfix(TokenList &list)
+namespace {
+// Shunting-yard with the token code as precedence, over indices: the postfix
+// order to order[0, kept), kept returned, and the parentheses it drops after
+// it. `stack` has room for every index.
+size_t PostfixOrder(const TokenList &list, size_t *order, size_t *stack)
 {
-    TokenList stack;
-    stack.reserve(list.size());
     size_t out = 0;
-    const auto emit = [&list, &out](ExprToken &token) {
-        if (&token != &list[out])
-            list[out] = std::move(token);
-        ++out;
-    };
-    const auto popToOutput = [&] {
-        emit(stack.back());
-        stack.pop_back();
-    };
-
-    for (ExprToken &token : list) {
-        const int32_t code = token.eTokenCode;
-        if (IsBinaryOperator(code)) {
-            while (!stack.empty() && IsBinaryOperator(stack.back().eTokenCode) &&
-                stack.back().eTokenCode <= code)
-                popToOutput();
-            stack.push_back(std::move(token));
-        } else if (code == ELeftParen) {
-            stack.push_back(std::move(token));
+    size_t dropped = list.size();
+    size_t depth = 0;
+    const auto top = [&] { return list[stack[depth - 1]].eTokenCode; };
+    for (size_t i = 0; i < list.size(); ++i) {
+        const int32_t code = list[i].eTokenCode;
+        if (code == ELeftParen || IsBinaryOperator(code)) {
+            while (depth > 0 && IsBinaryOperator(top()) && top() <= code)
+                order[out++] = stack[--depth];
+            stack[depth++] = i;
         } else if (code == ERightParen) {
-            while (!stack.empty() && stack.back().eTokenCode != ELeftParen)
-                popToOutput();
-            if (!stack.empty())
-                stack.pop_back();
+            while (depth > 0 && top() != ELeftParen)
+                order[out++] = stack[--depth];
+            order[--dropped] = i;
+            if (depth > 0)
+                order[--dropped] = stack[--depth];
         } else {
-            emit(token);
+            order[out++] = i;
         }
     }
-    while (!stack.empty())
-        popToOutput();
-    list.erase(list.begin() + static_cast<std::ptrdiff_t>(out), list.end());
+    while (depth > 0)
+        order[out++] = stack[--depth];
+    return out;
+}
+
+// Moves tokens[order[k]] to tokens[k] for every k, each token once, a cycle
+// of the permutation at a time; a place filled is marked as its own.
+void Permute(ExprToken *tokens, size_t count, size_t *order)
+{
+    for (size_t start = 0; start < count; ++start) {
+        if (order[start] == start)
+            continue;
+        ExprToken held = std::move(tokens[start]);
+        size_t to = start;
+        for (size_t from = order[to]; from != start; from = order[to]) {
+            tokens[to] = std::move(tokens[from]);
+            order[to] = to;
+            to = from;
+        }
+        tokens[to] = std::move(held);
+        order[to] = to;
+    }
+}
+}  // namespace
+
+// The order is found on indices, in buffers allocated before any token moves.
+void CExprUtil::ConvertToPostfix(TokenList &list)
+{
+    evaluation::LocalValues<size_t> localOrder;
+    evaluation::LocalValues<size_t> localStack;
+    const evaluation::CValueBuffer<size_t> order(localOrder, list.size());
+    const evaluation::CValueBuffer<size_t> stack(localStack, list.size());
+    const size_t kept = PostfixOrder(list, order.Data(), stack.Data());
+    Permute(list.data(), list.size(), order.Data());
+    list.erase(list.begin() + static_cast<std::ptrdiff_t>(kept), list.end());
 }
 
 int CExprUtil::SubstituteVariables(TokenList &list, const VariableTable &table)
@@ -338,9 +359,9 @@ int CExprUtil::SubstituteVariables(TokenList &list, const VariableTable &table)
         if (entry == table.end())
             return evaluation::RecordFailure(evaluation::Failure::EMissingVariable, token.strToken.c_str());
         // At most 11 characters: the text stays in the string's own buffer.
-        std::array<char, sizeof "-2147483648"> digits{};
+        std::array<char, sizeof "-2147483648"> digits;
         const auto written = std::to_chars(digits.data(), digits.data() + digits.size(), entry->second);
-        token.strToken.assign(digits.data(), written.ptr);
+        token.strToken.erase().append(digits.data(), static_cast<size_t>(written.ptr - digits.data()));
     }
     return 0;
 }
@@ -370,7 +391,7 @@ int CExprUtil::EvaluatePostfix(TokenList &list, const VariableTable &table, int3
         return evaluation::RecordFailure(evaluation::Failure::EEmptyList);
     if (SubstituteVariables(list, table) != 0)
         return APR_EGENERAL;
-    return evaluation::RecordFailure(evaluation::RunWithStack(evaluation::CTokenProgram(list), result));
+    return evaluation::RecordFailure(evaluation::RunWithStack(evaluation::TokenProgram{list}, result));
 }
 
 }  // namespace fernvault::alarm_manager

@@ -77,16 +77,6 @@ inline bool Combine(BinaryOp op, Operand left, Operand right, Operand &value)
     return true;
 }
 
-// Pops right, then left; false, with the stack as it was, below two values.
-inline bool PopOperands(const Operand *stack, size_t &depth, Operand &right, Operand &left)
-{
-    if (depth < 2)
-        return false;
-    right = stack[--depth];
-    left = stack[--depth];
-    return true;
-}
-
 // One entry of a postfix list: an operator, a value, or a variable's slot.
 struct PostfixEntry {
     enum class Kind : uint8_t { EValue, ESlot, EOperator };
@@ -100,24 +90,17 @@ struct PostfixEntry {
     int32_t value;  // an EValue's, or an ESlot's slot
 };
 
-// The postfix lists Run reads: each offers Size(), IsOperator(i),
-// OperatorAt(i) and ValueAt(i).
+// The postfix lists Run reads: each offers Size(), IsOperator(i), OperatorAt(i) and ValueAt(i).
 
 // A substituted token list: every token that is not a binary operator is a
 // value, read from its text.
-class CTokenProgram {
-public:
-    explicit CTokenProgram(const TokenList &list)
-        : list_(list)
-    {
-    }
-    [[nodiscard]] size_t Size() const { return list_.size(); }
-    [[nodiscard]] bool IsOperator(size_t i) const { return IsBinaryOperator(list_[i].eTokenCode); }
-    [[nodiscard]] BinaryOp OperatorAt(size_t i) const { return OperatorOf(list_[i]); }
-    [[nodiscard]] int32_t ValueAt(size_t i) const { return ReadInt32(list_[i].strToken.c_str()); }
+struct TokenProgram {
+    [[nodiscard]] size_t Size() const { return list.size(); }
+    [[nodiscard]] bool IsOperator(size_t i) const { return IsBinaryOperator(list[i].eTokenCode); }
+    [[nodiscard]] BinaryOp OperatorAt(size_t i) const { return OperatorOf(list[i]); }
+    [[nodiscard]] int32_t ValueAt(size_t i) const { return ReadInt32(list[i].strToken.c_str()); }
 
-private:
-    const TokenList &list_;
+    const TokenList &list;
 };
 
 // The index of the last && or || of `program`, or its Size() if none.
@@ -130,11 +113,9 @@ template <typename Program> size_t LastLogicIndex(const Program &program)
 }
 
 // Runs `program`, any postfix list, over `stack`, which has room for every
-// value it pushes.
-//
-// A zero denominator fails at once, unless an && or || after it may still
-// drop the value it poisons; a poisoned value that survives to the end fails
-// all the same. Writes `result` only on success.
+// value it pushes. A zero denominator fails at once, unless an && or || after
+// it may still drop the value it poisons; a poisoned value that survives to
+// the end fails all the same. Writes `result` only on success.
 template <typename Program> Failure Run(const Program &program, Operand *stack, int32_t &result)
 {
     size_t depth = 0;
@@ -144,12 +125,10 @@ template <typename Program> Failure Run(const Program &program, Operand *stack, 
             stack[depth++] = Operand{program.ValueAt(i), false};
             continue;
         }
-        Operand right{};
-        Operand left{};
-        if (!PopOperands(stack, depth, right, left))
+        if (depth < 2)
             return Failure::EUnmatchedOperands;
-        Operand &value = stack[depth++];
-        if (!Combine(program.OperatorAt(i), left, right, value)) {
+        Operand &value = stack[--depth - 1];  // the left operand's place; Combine takes copies
+        if (!Combine(program.OperatorAt(i), value, stack[depth], value)) {
             if (!lastLogic)
                 lastLogic = LastLogicIndex(program);
             if (*lastLogic == program.Size() || *lastLogic < i)

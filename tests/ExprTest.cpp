@@ -270,17 +270,26 @@ TEST(ConvertToPostfix, ResolvesPrecedenceAndParentheses)
     TakeRecords();
 }
 
-// The conversion allocates before the first token moves, so a failed
-// allocation at any point leaves the list as it was; lists the syntax
-// analysis refuses still convert, never reading an empty stack.
+// The conversion allocates before the first token moves (for a list too long
+// for the call stack), so a failed allocation at any point leaves the list as
+// it was; lists the syntax analysis refuses still convert, never reading an
+// empty stack.
 TEST(ConvertToPostfix, OddListsAndFailedAllocations)
 {
+    std::string longInfix = "(/2 0/1";
+    std::string longPostfix = "0";
+    for (int i = 1; i < 40; ++i) {
+        longInfix += " -/5 " + std::to_string(i) + "/1";
+        longPostfix += " " + std::to_string(i) + " -";
+    }
+    longInfix += " )/3";
     for (const auto &[infix, postfix] : {
              std::pair{"(/2 1/1 +/5 22222222222222222222/1 )/3 */4 3/0", "1 22222222222222222222 + 3 *"},
              {"1/1 )/3", "1"},
              {")/3 1/1 +/5 2/1", "1 2 +"},
              {"(/2 1/1 +/5 2/1", "1 2 + ("},
              {"", ""},
+             {longInfix.c_str(), longPostfix.c_str()},
          }) {
         TokenList list = Parse(infix);
         for (int failing = 1;; ++failing) {
