@@ -11,7 +11,6 @@ namespace fernvault::alarm_manager {
 
 namespace {
 using compiled::Node;
-using evaluation::PostfixEntry;
 }  // namespace
 
 CCompiledExpr::CCompiledExpr(const TokenList &postfix)
@@ -22,22 +21,8 @@ CCompiledExpr::CCompiledExpr(const TokenList &postfix)
             variables_.push_back(VariableNumber(token.strToken));
     std::sort(variables_.begin(), variables_.end());
     variables_.erase(std::unique(variables_.begin(), variables_.end()), variables_.end());
-
-    std::vector<PostfixEntry> entries;
-    entries.reserve(postfix.size());
-    for (const ExprToken &token : postfix) {
-        if (IsBinaryOperator(token.eTokenCode)) {
-            entries.push_back(PostfixEntry::Operator(OperatorOf(token)));
-        } else if (token.eTokenCode != EVariable) {
-            entries.push_back(PostfixEntry::Value(ReadInt32(token.strToken.c_str())));
-        } else {
-            const auto slot =
-                std::lower_bound(variables_.begin(), variables_.end(), VariableNumber(token.strToken));
-            entries.push_back(PostfixEntry::Slot(static_cast<uint32_t>(slot - variables_.begin())));
-        }
-    }
     compiled::Tree tree;
-    if (!compiled::BuildTree(entries, tree))
+    if (!compiled::BuildTree(postfix, variables_, tree))
         return;  // not one expression: run as EvaluatePostfix runs it
     nodes_ = std::move(tree.nodes);
     steps_ = std::move(tree.steps);

@@ -391,7 +391,7 @@ int CExprUtil::EvaluatePostfix(TokenList &list, const VariableTable &table, int3
         return evaluation::RecordFailure(evaluation::Failure::EEmptyList);
     if (SubstituteVariables(list, table) != 0)
         return APR_EGENERAL;
-    return evaluation::RecordFailure(evaluation::RunWithStack(evaluation::TokenProgram{list}, result));
+    return evaluation::RecordFailure(evaluation::RunWithStack(list, result));
 }
 
 }  // namespace fernvault::alarm_manager

@@ -1,6 +1,5 @@
-// The stack engine of postfix lists, which CExprUtil::EvaluatePostfix runs
-// over a token list and CCompiledExpr over a list that is not one
-// expression, and the failures of evaluations and their records. A zero
+// The stack engine of substituted postfix lists, which EvaluatePostfix runs,
+// and the failures of evaluations and their records. A zero
 // denominator whose value an && or || may still drop is carried as a
 // poisoned value and fails only if it is needed. The engine writes no
 // record: its caller does, through RecordFailure.
@@ -77,61 +76,36 @@ inline bool Combine(BinaryOp op, Operand left, Operand right, Operand &value)
     return true;
 }
 
-// One entry of a postfix list: an operator, a value, or a variable's slot.
-struct PostfixEntry {
-    enum class Kind : uint8_t { EValue, ESlot, EOperator };
-
-    static PostfixEntry Value(int32_t value) { return {Kind::EValue, BinaryOp{}, value}; }
-    static PostfixEntry Slot(uint32_t slot) { return {Kind::ESlot, BinaryOp{}, static_cast<int32_t>(slot)}; }
-    static PostfixEntry Operator(BinaryOp op) { return {Kind::EOperator, op, 0}; }
-
-    Kind kind;
-    BinaryOp op;    // an EOperator's
-    int32_t value;  // an EValue's, or an ESlot's slot
-};
-
-// The postfix lists Run reads: each offers Size(), IsOperator(i), OperatorAt(i) and ValueAt(i).
-
-// A substituted token list: every token that is not a binary operator is a
-// value, read from its text.
-struct TokenProgram {
-    [[nodiscard]] size_t Size() const { return list.size(); }
-    [[nodiscard]] bool IsOperator(size_t i) const { return IsBinaryOperator(list[i].eTokenCode); }
-    [[nodiscard]] BinaryOp OperatorAt(size_t i) const { return OperatorOf(list[i]); }
-    [[nodiscard]] int32_t ValueAt(size_t i) const { return ReadInt32(list[i].strToken.c_str()); }
-
-    const TokenList &list;
-};
-
-// The index of the last && or || of `program`, or its Size() if none.
-template <typename Program> size_t LastLogicIndex(const Program &program)
+// The index of the last && or || of `list`, or its size if none.
+inline size_t LastLogicIndex(const TokenList &list)
 {
-    for (size_t i = program.Size(); i-- > 0;)
-        if (program.IsOperator(i) && MayShortCircuit(program.OperatorAt(i)))
+    for (size_t i = list.size(); i-- > 0;)
+        if (IsBinaryOperator(list[i].eTokenCode) && MayShortCircuit(OperatorOf(list[i])))
             return i;
-    return program.Size();
+    return list.size();
 }
 
-// Runs `program`, any postfix list, over `stack`, which has room for every
-// value it pushes. A zero denominator fails at once, unless an && or || after
+// Runs `list`, any substituted postfix list, over `stack`, which has room
+// for every value it pushes: a token that is no binary operator is a value,
+// read from its text. A zero denominator fails at once, unless an && or || after
 // it may still drop the value it poisons; a poisoned value that survives to
 // the end fails all the same. Writes `result` only on success.
-template <typename Program> Failure Run(const Program &program, Operand *stack, int32_t &result)
+inline Failure Run(const TokenList &list, Operand *stack, int32_t &result)
 {
     size_t depth = 0;
     std::optional<size_t> lastLogic;  // found at the first zero denominator
-    for (size_t i = 0; i < program.Size(); ++i) {
-        if (!program.IsOperator(i)) {
-            stack[depth++] = Operand{program.ValueAt(i), false};
+    for (size_t i = 0; i < list.size(); ++i) {
+        if (!IsBinaryOperator(list[i].eTokenCode)) {
+            stack[depth++] = Operand{ReadInt32(list[i].strToken.c_str()), false};
             continue;
         }
         if (depth < 2)
             return Failure::EUnmatchedOperands;
         Operand &value = stack[--depth - 1];  // the left operand's place; Combine takes copies
-        if (!Combine(program.OperatorAt(i), value, stack[depth], value)) {
+        if (!Combine(OperatorOf(list[i]), value, stack[depth], value)) {
             if (!lastLogic)
-                lastLogic = LastLogicIndex(program);
-            if (*lastLogic == program.Size() || *lastLogic < i)
+                lastLogic = LastLogicIndex(list);
+            if (*lastLogic == list.size() || *lastLogic < i)
                 return Failure::EDenominator;
             value.poisoned = true;
         }
@@ -145,13 +119,13 @@ template <typename Program> Failure Run(const Program &program, Operand *stack, 
     return Failure::ENone;
 }
 
-// Run with a stack for as many values as `program` has entries, which no
-// program can exceed. `program` must not be empty.
-template <typename Program> Failure RunWithStack(const Program &program, int32_t &result)
+// Run with a stack for as many values as `list` has tokens, which no list
+// can exceed. `list` must not be empty.
+inline Failure RunWithStack(const TokenList &list, int32_t &result)
 {
     LocalValues<Operand> local;
-    const CValueBuffer<Operand> stack(local, program.Size());
-    return Run(program, stack.Data(), result);
+    const CValueBuffer<Operand> stack(local, list.size());
+    return Run(list, stack.Data(), result);
 }
 
 }  // namespace fernvault::alarm_manager::evaluation

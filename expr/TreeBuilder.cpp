@@ -1,5 +1,7 @@
 #include "TreeBuilder.h"
 
+#include "TokenOperators.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -11,7 +13,6 @@ namespace fernvault::alarm_manager::compiled {
 
 namespace {
 
-using evaluation::PostfixEntry;
 using O = ValueOps<int32_t>;
 
 // A value while the tree is built.
@@ -94,11 +95,9 @@ bool IsNode(Kind kind)
 // (the left side of && or || decided) or the result fails anyway.
 class CBuilder {
 public:
-    explicit CBuilder(const std::vector<PostfixEntry> &entries)
+    explicit CBuilder(uint32_t variables)
+        : variables_(variables)
     {
-        for (const PostfixEntry &entry : entries)
-            if (entry.kind == PostfixEntry::Kind::ESlot)
-                variables_ = std::max(variables_, static_cast<uint32_t>(entry.value) + 1);
     }
 
     Pending Join(BinaryOp op, Pending left, Pending right)
@@ -447,7 +446,7 @@ private:
 
     static constexpr size_t kNoNode = SIZE_MAX;
     static constexpr uint32_t kNoSlot = UINT32_MAX;
-    uint32_t variables_ = 0;  // the slots of the list's variables; the segments' follow
+    uint32_t variables_;  // the slots of the list's variables; the segments' follow
     std::vector<Node> nodes_;
     std::vector<std::pair<size_t, Pending>> sums_;  // each node x + c, by ascending position, and x
     std::vector<size_t> segmentRoots_;  // each segment's root, by position; its slot is variables_ + index
@@ -455,22 +454,27 @@ private:
 
 }  // namespace
 
-bool BuildTree(const std::vector<PostfixEntry> &entries, Tree &tree)
+bool BuildTree(const TokenList &postfix, const std::vector<uint16_t> &variables, Tree &tree)
 {
     tree = Tree{};
-    CBuilder builder(entries);
+    CBuilder builder(static_cast<uint32_t>(variables.size()));
     std::vector<Pending> stack;
-    for (const PostfixEntry &entry : entries) {
-        if (entry.kind != PostfixEntry::Kind::EOperator) {
-            stack.push_back(entry.kind == PostfixEntry::Kind::ESlot ? Slot(static_cast<uint32_t>(entry.value))
-                                                                    : Constant(entry.value));
+    for (const ExprToken &token : postfix) {
+        if (token.eTokenCode == EVariable) {
+            const auto slot =
+                std::lower_bound(variables.begin(), variables.end(), VariableNumber(token.strToken));
+            stack.push_back(Slot(static_cast<uint32_t>(slot - variables.begin())));
+            continue;
+        }
+        if (!IsBinaryOperator(token.eTokenCode)) {
+            stack.push_back(Constant(ReadInt32(token.strToken.c_str())));
             continue;
         }
         if (stack.size() < 2)
             return false;
         const Pending right = stack.back();
         stack.pop_back();
-        stack.back() = builder.Join(entry.op, stack.back(), right);
+        stack.back() = builder.Join(OperatorOf(token), stack.back(), right);
     }
     if (stack.size() != 1)
         return false;

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "CExprUtil.h"
 #include "CompiledNodes.h"
-#include "Evaluation.h"
 
 namespace fernvault::alarm_manager::compiled {
 
@@ -27,12 +27,12 @@ struct Tree {
     bool canFail = false;     // whether computing the root may divide by zero
 };
 
-// Builds the tree of `entries`, a postfix list whose variables are slots,
-// into `tree` and returns true; returns false, with `tree` empty, for a list
-// that is not one expression. Computing the tree (the steps, then the root)
-// gives what the stack engine gives on the list, statuses included. Uses no
-// recursion.
-bool BuildTree(const std::vector<evaluation::PostfixEntry> &entries, Tree &tree);
+// Builds the tree of `postfix`, in which variable number variables[i]
+// (ascending, distinct, each that the list names) is slot i, into `tree`
+// and returns true; returns false, with `tree` empty, for a list that is not
+// one expression. Computing the tree (the steps, then the root) gives what
+// EvaluatePostfix gives on the list, statuses included. Uses no recursion.
+bool BuildTree(const TokenList &postfix, const std::vector<uint16_t> &variables, Tree &tree);
 
 // The tree as text, for tests and debugging: each node "(op left right)",
 // an operand a slot "$0", a constant "7", a divisor "#7", a node, or a slot

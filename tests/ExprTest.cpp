@@ -11,6 +11,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <numeric>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -732,20 +733,16 @@ TEST(Evaluation, DivisionByAVariableMatches64BitArithmetic)
     EXPECT_EQ(mismatches, 0U) << "first: " << first << ", of " << pairs << " pairs";
 }
 
-// The tree of `text`, a variable's number its slot (see compiled::Describe).
+// The tree of `text`, a variable's number below 100 its slot (see compiled::Describe).
 std::string TreeOf(const char *text)
 {
-    using evaluation::PostfixEntry;
     TokenList list;
     EXPECT_EQ(CExprUtil::VerifyExpression(list, text), 0);
     TakeRecords();
-    std::vector<PostfixEntry> entries;
-    for (const ExprToken &token : list)
-        entries.push_back(IsBinaryOperator(token.eTokenCode) ? PostfixEntry::Operator(OperatorOf(token))
-                : token.eTokenCode == EVariable ? PostfixEntry::Slot(VariableNumber(token.strToken))
-                                                : PostfixEntry::Value(std::stoi(token.strToken)));
+    std::vector<uint16_t> numbers(100);
+    std::iota(numbers.begin(), numbers.end(), 0);
     compiled::Tree tree;
-    return compiled::BuildTree(entries, tree) ? compiled::Describe(tree) : "no tree";
+    return compiled::BuildTree(list, numbers, tree) ? compiled::Describe(tree) : "no tree";
 }
 
 // Each fold rule and normal form leaves its shape: a lost fold computes the
