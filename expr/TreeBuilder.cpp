@@ -6,7 +6,6 @@
 #include <array>
 #include <cstdint>
 #include <optional>
-#include <string>
 #include <utility>
 
 namespace fernvault::alarm_manager::compiled {
@@ -480,36 +479,6 @@ bool BuildTree(const TokenList &postfix, const std::vector<uint16_t> &variables,
         return false;
     tree = builder.Finish(stack.back());
     return true;
-}
-
-std::string Describe(const Tree &tree)
-{
-    // Each node's text from those of its operands, which come before it; a
-    // segment's slot takes the text of its root.
-    std::vector<std::string> slots;
-    std::vector<std::string> nodes;
-    for (uint32_t slot = 0; slot < tree.slots; ++slot)
-        slots.push_back("$" + std::to_string(slot));
-    const auto operand = [&](const Node &node, size_t side) {
-        const Kind kind = node.kinds[side];
-        if (kind == Kind::EConstant || kind == Kind::EDivisor)
-            return (kind == Kind::EDivisor ? "#" : "") + std::to_string(node.constants[side]);
-        const std::string &text = IsNode(kind)
-            ? nodes[static_cast<size_t>(node.nodes[side] - tree.nodes.data())]
-            : slots[node.slots[side]];
-        if (!IsTest(kind))
-            return text;
-        const Range &range = node.ranges[side];
-        return text + "[" + std::to_string(range.low) + ".." +
-            std::to_string(Wrap(static_cast<uint32_t>(range.low) + range.span)) + "]";
-    };
-    for (const Node &node : tree.nodes) {
-        nodes.push_back(
-            "(" + std::string(RowOf(node.op).text) + " " + operand(node, 0) + " " + operand(node, 1) + ")");
-        if (node.out < tree.slots)
-            slots[node.out] = nodes.back();
-    }
-    return nodes.empty() ? "" : nodes.back();
 }
 
 }  // namespace fernvault::alarm_manager::compiled

@@ -4,7 +4,6 @@
 #define QUILLET_EXPR_TREEBUILDER_H
 
 #include <cstdint>
-#include <string>
 #include <vector>
 
 #include "CExprUtil.h"
@@ -33,13 +32,6 @@ struct Tree {
 // one expression. Computing the tree (the steps, then the root) gives what
 // EvaluatePostfix gives on the list, statuses included. Uses no recursion.
 bool BuildTree(const TokenList &postfix, const std::vector<uint16_t> &variables, Tree &tree);
-
-// The tree as text, for tests and debugging: each node "(op left right)",
-// an operand a slot "$0", a constant "7", a divisor "#7", a node, or a slot
-// or node followed by the values a test holds for, "[low..high]" (high may
-// wrap around below low). A segment's slot reads as its root. Empty for an
-// empty tree.
-std::string Describe(const Tree &tree);
 
 }  // namespace fernvault::alarm_manager::compiled
 

@@ -733,7 +733,43 @@ TEST(Evaluation, DivisionByAVariableMatches64BitArithmetic)
     EXPECT_EQ(mismatches, 0U) << "first: " << first << ", of " << pairs << " pairs";
 }
 
-// The tree of `text`, a variable's number below 100 its slot (see compiled::Describe).
+// A compiled tree as text: each node "(op left right)", an operand a slot
+// "$0", a constant "7", a divisor "#7", a node, or a slot or node followed
+// by the values a test holds for, "[low..high]" (high may wrap around below
+// low). A segment's slot reads as its root. Empty for an empty tree.
+std::string Describe(const compiled::Tree &tree)
+{
+    using compiled::Kind;
+    using compiled::Node;
+    // Each node's text from those of its operands, which come before it; a
+    // segment's slot takes the text of its root.
+    std::vector<std::string> slots;
+    std::vector<std::string> nodes;
+    for (uint32_t slot = 0; slot < tree.slots; ++slot)
+        slots.push_back("$" + std::to_string(slot));
+    const auto operand = [&](const Node &node, size_t side) {
+        const Kind kind = node.kinds[side];
+        if (kind == Kind::EConstant || kind == Kind::EDivisor)
+            return (kind == Kind::EDivisor ? "#" : "") + std::to_string(node.constants[side]);
+        const std::string &text = kind == Kind::ENode || kind == Kind::ENodeTest
+            ? nodes[static_cast<size_t>(node.nodes[side] - tree.nodes.data())]
+            : slots[node.slots[side]];
+        if (!compiled::IsTest(kind))
+            return text;
+        const compiled::Range &range = node.ranges[side];
+        return text + "[" + std::to_string(range.low) + ".." +
+            std::to_string(Wrap(static_cast<uint32_t>(range.low) + range.span)) + "]";
+    };
+    for (const Node &node : tree.nodes) {
+        nodes.push_back(
+            "(" + std::string(RowOf(node.op).text) + " " + operand(node, 0) + " " + operand(node, 1) + ")");
+        if (node.out < tree.slots)
+            slots[node.out] = nodes.back();
+    }
+    return nodes.empty() ? "" : nodes.back();
+}
+
+// The tree of `text`, a variable's number below 100 its slot (see Describe).
 std::string TreeOf(const char *text)
 {
     TokenList list;
@@ -742,7 +778,7 @@ std::string TreeOf(const char *text)
     std::vector<uint16_t> numbers(100);
     std::iota(numbers.begin(), numbers.end(), 0);
     compiled::Tree tree;
-    return compiled::BuildTree(list, numbers, tree) ? compiled::Describe(tree) : "no tree";
+    return compiled::BuildTree(list, numbers, tree) ? Describe(tree) : "no tree";
 }
 
 // Each fold rule and normal form leaves its shape: a lost fold computes the
