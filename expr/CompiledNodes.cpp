@@ -123,12 +123,13 @@ constexpr std::pair<std::array<size_t, kCombinations>, size_t> FindBuilt()
 }
 constexpr auto kBuilt = FindBuilt();
 
-// One node that Builds names, by IndexOf, and its functions.
+// One node that Builds names, by IndexOf, and its functions; evaluate and
+// column are null for a node that only a tree that may fail has, and
+// evaluateTest (MakeRoot) for any node but a division by a value.
 struct Specialisation {
     size_t index;
     int32_t (*row)(const Node &node, const int32_t *slots, bool *failed);
     int (*evaluate)(const Node &node, const int32_t *slots, int32_t &result);
-    // Of a tree whose root tests this node, which divides by a value (MakeRoot); else null.
     int (*evaluateTest)(const Node &node, const int32_t *slots, int32_t &result);
     void (*column)(const Node &node, Block &block);
 };
@@ -167,23 +168,13 @@ int EvaluateTestOf(const Node &root, const int32_t *slots, int32_t &result)
     return Conclude(failed, Holds(root.ranges[0], value) & root.constants[1], result);
 }
 
-// The evaluation and column of a node only a tree that may fail has: never called.
-[[noreturn]] int NoEvaluation(const Node & /*node*/, const int32_t * /*slots*/, int32_t & /*result*/)
-{
-    std::abort();
-}
-[[noreturn]] void NoColumn(const Node & /*node*/, Block & /*block*/)
-{
-    std::abort();
-}
-
 template <size_t index> constexpr Specialisation SpecialisationAt()
 {
     constexpr auto op = static_cast<BinaryOp>(index / (kKinds * kKinds));
     constexpr auto left = static_cast<Kind>(index / kKinds % kKinds);
     constexpr auto right = static_cast<Kind>(index % kKinds);
     constexpr bool infallible = MayBeInfallible(op, left, right);
-    Specialisation s{index, &Row<op, left, right>, &NoEvaluation, nullptr, &NoColumn};
+    Specialisation s{index, &Row<op, left, right>, nullptr, nullptr, nullptr};
     if constexpr (infallible) {
         s.evaluate = &Evaluate<op, left, right>;
         s.column = &ColumnOf<op, left, right>;
