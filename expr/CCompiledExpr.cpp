@@ -10,7 +10,33 @@
 namespace fernvault::alarm_manager {
 
 namespace {
+using compiled::Block;
+using compiled::kLanes;
 using compiled::Node;
+
+template <size_t kStride> void GatherRows(const int32_t *rows, Block &block)
+{
+    for (size_t lane = 0; lane < kLanes; ++lane)
+        for (size_t slot = 0; slot < kStride; ++slot)
+            block.columns[slot][lane] = rows[lane * kStride + slot];
+}
+
+// Copies the first block.slots values of `lanes` rows of `stride` values
+// into the slots' columns.
+void Gather(const int32_t *rows, size_t stride, size_t lanes, Block &block)
+{
+    // A whole block of a stride the compiler knows copies by vector shuffles.
+    switch (stride == block.slots && lanes == kLanes ? stride : 0) {
+    case 1: GatherRows<1>(rows, block); return;
+    case 2: GatherRows<2>(rows, block); return;
+    case 3: GatherRows<3>(rows, block); return;
+    case 4: GatherRows<4>(rows, block); return;
+    default: break;
+    }
+    for (size_t slot = 0; slot < block.slots; ++slot)
+        for (size_t lane = 0; lane < lanes; ++lane)
+            block.columns[slot][lane] = rows[lane * stride + slot];
+}
 }  // namespace
 
 CCompiledExpr::CCompiledExpr(const TokenList &postfix)
@@ -157,12 +183,11 @@ int CCompiledExpr::EvaluateRows(
 // node's column from its operands' columns, in postfix order.
 void CCompiledExpr::EvaluateColumns(const int32_t *rows, size_t stride, size_t count, int32_t *results) const
 {
-    using compiled::kLanes;
-    compiled::Block block{std::vector<compiled::Column>(slots_ + nodes_.size()), variables_.size()};
+    Block block{std::vector<compiled::Column>(slots_ + nodes_.size()), variables_.size()};
     const compiled::Column &values = block.columns[nodes_.back().out];
     for (size_t done = 0; done < count; done += kLanes) {
         const size_t lanes = std::min(kLanes, count - done);
-        compiled::Gather(rows + done * stride, stride, lanes, block);
+        Gather(rows + done * stride, stride, lanes, block);
         for (const Node &node : nodes_)
             node.column(node, block);
         std::copy_n(values.begin(), lanes, results + done);

@@ -255,16 +255,8 @@ int CExprUtil::VerifyExpression(TokenList &list, const char *expression)
 }
 
 namespace {
-constexpr std::array kReasonTexts = {
-    "well formed",
-    "no expression",
-    "invalid token",
-    "operand expected",
-    "operator expected",
-    "operator or ')' expected",
-    "unmatched ')'",
-    "unexpected end",
-};
+constexpr std::array kReasonTexts = {"well formed", "no expression", "invalid token", "operand expected",
+    "operator expected", "operator or ')' expected", "unmatched ')'", "unexpected end"};
 static_assert(kReasonTexts.size() == EUnexpectedEnd + 1);
 }  // namespace
 

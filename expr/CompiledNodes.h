@@ -67,7 +67,7 @@ struct Node;
 // kLanes rows: a column for each slot, then one for each node (Node::out).
 struct Block {
     std::vector<Column> columns;
-    size_t slots;  // the variables' slots, which Gather fills
+    size_t slots;  // the variables' slots, filled from the rows
 };
 
 struct Node {
@@ -106,34 +106,6 @@ struct Step {
 // `slots` holds the variables' values and room for the segments'.
 int EvaluateCut(
     const std::vector<Node> &nodes, const std::vector<Step> &steps, int32_t *slots, int32_t &result);
-
-namespace detail {
-
-template <size_t kStride> void GatherRows(const int32_t *rows, Block &block)
-{
-    for (size_t lane = 0; lane < kLanes; ++lane)
-        for (size_t slot = 0; slot < kStride; ++slot)
-            block.columns[slot][lane] = rows[lane * kStride + slot];
-}
-
-}  // namespace detail
-
-// Copies the first block.slots values of `lanes` rows of `stride` values
-// into the slots' columns.
-inline void Gather(const int32_t *rows, size_t stride, size_t lanes, Block &block)
-{
-    // A whole block of a stride the compiler knows copies by vector shuffles.
-    switch (stride == block.slots && lanes == kLanes ? stride : 0) {
-    case 1: detail::GatherRows<1>(rows, block); return;
-    case 2: detail::GatherRows<2>(rows, block); return;
-    case 3: detail::GatherRows<3>(rows, block); return;
-    case 4: detail::GatherRows<4>(rows, block); return;
-    default: break;
-    }
-    for (size_t slot = 0; slot < block.slots; ++slot)
-        for (size_t lane = 0; lane < lanes; ++lane)
-            block.columns[slot][lane] = rows[lane * stride + slot];
-}
 
 // Whether the builder writes `op` as its mirror: > as <, >= as <=.
 constexpr bool IsMirrored(BinaryOp op)

@@ -1,8 +1,7 @@
-// The stack engine of substituted postfix lists, which EvaluatePostfix runs,
-// and the failures of evaluations and their records. A zero
-// denominator whose value an && or || may still drop is carried as a
-// poisoned value and fails only if it is needed. The engine writes no
-// record: its caller does, through RecordFailure.
+// The failures of evaluations and their records, and the stack engine of
+// substituted postfix lists that EvaluatePostfix runs. A zero denominator
+// whose value an && or || may still drop is carried as a poisoned value and
+// fails only if it is needed. The engine writes no record: its caller does.
 #ifndef QUILLET_EXPR_EVALUATION_H
 #define QUILLET_EXPR_EVALUATION_H
 
@@ -18,13 +17,7 @@
 namespace fernvault::alarm_manager::evaluation {
 
 // What stopped an evaluation.
-enum class Failure : uint8_t {
-    ENone,
-    EEmptyList,
-    EMissingVariable,
-    EUnmatchedOperands,
-    EDenominator,
-};
+enum class Failure : uint8_t { ENone, EEmptyList, EMissingVariable, EUnmatchedOperands, EDenominator };
 
 // Writes the record of `failure`, with `variableText` as the missing
 // variable's text, and returns 20014; returns 0 and writes nothing for ENone.
