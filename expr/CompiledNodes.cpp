@@ -15,18 +15,18 @@ namespace fernvault::alarm_manager::compiled {
 
 namespace {
 
+constexpr bool IsSlot(Kind kind)
+{
+    return kind == Kind::ESlot || kind == Kind::ESlotTest;
+}
+
 template <Kind kind> int32_t RowOperand(const Node &node, size_t side, const int32_t *slots, bool *failed)
 {
-    if constexpr (kind == Kind::ESlot)
-        return slots[node.slots[side]];
-    else if constexpr (kind == Kind::ENode)
-        return node.nodes[side]->row(*node.nodes[side], slots, failed);
-    else if constexpr (kind == Kind::ESlotTest)
-        return Holds(node.ranges[side], slots[node.slots[side]]);
-    else if constexpr (kind == Kind::ENodeTest)
-        return Holds(node.ranges[side], node.nodes[side]->row(*node.nodes[side], slots, failed));
-    else
+    if constexpr (kind == Kind::EConstant || kind == Kind::EDivisor)
         return node.constants[side];
+    const int32_t value =
+        IsSlot(kind) ? slots[node.slots[side]] : node.nodes[side]->row(*node.nodes[side], slots, failed);
+    return IsTest(kind) ? Holds(node.ranges[side], value) : value;
 }
 
 // left op right, the right operand of kind `kind`; a zero divisor sets
@@ -63,21 +63,16 @@ public:
     CLanes(const Node &node, size_t side, const Block &block)
         : range_(node.ranges[side])
     {
-        if constexpr (kind == Kind::ESlot || kind == Kind::ESlotTest)
-            column_ = &block.columns[node.slots[side]];
-        else if constexpr (kind == Kind::ENode || kind == Kind::ENodeTest)
-            column_ = &block.columns[node.nodes[side]->out];
-        else
+        if constexpr (kind == Kind::EConstant || kind == Kind::EDivisor)
             value_ = node.constants[side];
+        else
+            column_ = &block.columns[IsSlot(kind) ? node.slots[side] : node.nodes[side]->out];
     }
     [[nodiscard]] int32_t operator[](size_t lane) const
     {
-        if constexpr (kind == Kind::ESlot || kind == Kind::ENode)
-            return (*column_)[lane];
-        else if constexpr (kind == Kind::ESlotTest || kind == Kind::ENodeTest)
-            return Holds(range_, (*column_)[lane]);
-        else
+        if constexpr (kind == Kind::EConstant || kind == Kind::EDivisor)
             return value_;
+        return IsTest(kind) ? Holds(range_, (*column_)[lane]) : (*column_)[lane];
     }
 
 private:
