@@ -389,8 +389,8 @@ void ExpectAllWays(const TokenList &list, const VariableTable &table, int status
         present[compiled.GetVariables()[values.size() - 1]] = values.back();
     }
 
-    // Rows of `stride` values: the row's values, then a column that fills
-    // the next slot if there is one; a stride one short leaves a slot empty.
+    // Rows of `stride` values: the row's values, then columns that fill the
+    // next slots if there are any; a stride one short leaves a slot empty.
     // Rows end in a whole block or in a part of one, where a read past the
     // last row shows.
     const std::vector<uint16_t> &slots = compiled.GetVariables();
@@ -424,7 +424,7 @@ void ExpectAllWays(const TokenList &list, const VariableTable &table, int status
     };
     expectRows(values.size(), 64);
     expectRows(values.size(), 64 + 3);
-    expectRows(values.size() + 1, 64 + 3);
+    expectRows(values.size() + 3, 64 + 3);  // wider than a short tree has columns
     if (!values.empty())
         expectRows(values.size() - 1, 64 + 3);
     EXPECT_EQ(compiled.EvaluateRows(nullptr, values.size(), 0, nullptr, nullptr), 0);
