@@ -15,11 +15,6 @@ namespace fernvault::alarm_manager::compiled {
 
 namespace {
 
-constexpr bool IsSlot(Kind kind)
-{
-    return kind == Kind::ESlot || kind == Kind::ESlotTest;
-}
-
 template <Kind kind> int32_t RowOperand(const Node &node, size_t side, const int32_t *slots, bool *failed)
 {
     if constexpr (kind == Kind::EConstant || kind == Kind::EDivisor)

@@ -26,6 +26,18 @@ constexpr bool IsTest(Kind kind)
     return kind == Kind::ESlotTest || kind == Kind::ENodeTest;
 }
 
+// Whether an operand of kind `kind` reads a slot (or tests one).
+constexpr bool IsSlot(Kind kind)
+{
+    return kind == Kind::ESlot || kind == Kind::ESlotTest;
+}
+
+// Whether an operand of kind `kind` is a node's value (or tests one).
+constexpr bool IsNode(Kind kind)
+{
+    return kind == Kind::ENode || kind == Kind::ENodeTest;
+}
+
 // The values a test holds for: v with v - low <= span, wrapping around.
 struct Range {
     int32_t low;
@@ -131,9 +143,9 @@ constexpr bool Builds(BinaryOp op, Kind left, Kind right)
 {
     const auto value = [](Kind kind) { return kind == Kind::ESlot || kind == Kind::ENode; };
     if (MayShortCircuit(op))
-        return right == Kind::EConstant ? left == Kind::ENode || left == Kind::ENodeTest ||
-                (op == BinaryOp::ELogicAnd && left == Kind::ESlotTest)
-                                        : (value(left) || IsTest(left)) && (value(right) || IsTest(right));
+        return right == Kind::EConstant
+            ? IsNode(left) || (op == BinaryOp::ELogicAnd && left == Kind::ESlotTest)
+            : (value(left) || IsTest(left)) && (value(right) || IsTest(right));
     if (IsTest(left) || IsTest(right) || left == Kind::EDivisor || IsMirrored(op) ||
         (right == Kind::EDivisor && !Divides(op)))
         return false;

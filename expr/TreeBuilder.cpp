@@ -81,11 +81,6 @@ std::optional<std::array<int32_t, 2>> ValuesOf(BinaryOp op, const Pending &left,
     return ValuesOverTruth(op, left, right);
 }
 
-bool IsNode(Kind kind)
-{
-    return kind == Kind::ENode || kind == Kind::ENodeTest;
-}
-
 // Builds nodes that name their operand nodes by position (in Node::slots),
 // which Finish links, so that the nodes may move while they are built. Join
 // brings left op right to its normal form and tries the fold rules in the
@@ -201,7 +196,7 @@ private:
         const uint32_t slot = node.slots[side];
         if (IsNode(kind))
             return slot;
-        const bool segment = (kind == Kind::ESlot || kind == Kind::ESlotTest) && slot >= variables_;
+        const bool segment = IsSlot(kind) && slot >= variables_;
         return segment ? segmentRoots_[slot - variables_] : kNoNode;
     }
 

@@ -752,7 +752,7 @@ std::string Describe(const compiled::Tree &tree)
         const Kind kind = node.kinds[side];
         if (kind == Kind::EConstant || kind == Kind::EDivisor)
             return (kind == Kind::EDivisor ? "#" : "") + std::to_string(node.constants[side]);
-        const std::string &text = kind == Kind::ENode || kind == Kind::ENodeTest
+        const std::string &text = compiled::IsNode(kind)
             ? nodes[static_cast<size_t>(node.nodes[side] - tree.nodes.data())]
             : slots[node.slots[side]];
         if (!compiled::IsTest(kind))
