@@ -58,24 +58,11 @@ CCompiledExpr::CCompiledExpr(const TokenList &postfix)
     rootValues_ = root_ != nullptr ? variables_.size() : SIZE_MAX;
 }
 
-// The nodes point at one another and the root at one of them: a copy's
-// point at its own.
+// The nodes point at one another: a copy compiles the list again, for
+// nodes of its own.
 CCompiledExpr::CCompiledExpr(const CCompiledExpr &other)
-    : variables_(other.variables_)
-    , postfix_(other.postfix_)
-    , nodes_(other.nodes_)
-    , steps_(other.steps_)
-    , slots_(other.slots_)
-    , columns_(other.columns_)
-    , rootValues_(other.rootValues_)
+    : CCompiledExpr(other.postfix_)
 {
-    const auto own = [this, &other](const Node *node) {
-        return node == nullptr ? nullptr : nodes_.data() + (node - other.nodes_.data());
-    };
-    for (Node &node : nodes_)
-        for (const Node *&operand : node.nodes)
-            operand = own(operand);
-    root_ = own(other.root_);
 }
 
 CCompiledExpr &CCompiledExpr::operator=(const CCompiledExpr &other)
