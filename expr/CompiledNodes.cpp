@@ -7,6 +7,7 @@
 
 #include "Evaluation.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <type_traits>
 #include <utility>
@@ -52,42 +53,27 @@ int32_t Row(const Node &node, const int32_t *slots, bool *failed)
     return Compute<op, right>(node, leftValue, RowOperand<right>(node, 1, slots, failed), failed);
 }
 
-// An operand's lanes: a column of the block, or one value in every lane.
-template <Kind kind> class CLanes {
-public:
-    CLanes(const Node &node, size_t side, const Block &block)
-        : range_(node.ranges[side])
-    {
-        if constexpr (kind == Kind::EConstant || kind == Kind::EDivisor)
-            value_ = node.constants[side];
-        else
-            column_ = &block.columns[IsSlot(kind) ? node.slots[side] : node.nodes[side]->out];
-    }
-    [[nodiscard]] int32_t operator[](size_t lane) const
-    {
-        if constexpr (kind == Kind::EConstant || kind == Kind::EDivisor)
-            return value_;
-        return IsTest(kind) ? Holds(range_, (*column_)[lane]) : (*column_)[lane];
-    }
-
-private:
-    const Column *column_ = nullptr;
-    int32_t value_ = 0;
-    Range range_;
-};
+// Operand `side` of `node` in lane `lane` of `block`: its constant, or
+// the value in its column (a test's truth of it).
+template <Kind kind> int32_t LaneOperand(const Node &node, size_t side, const Block &block, size_t lane)
+{
+    if constexpr (kind == Kind::EConstant || kind == Kind::EDivisor)
+        return node.constants[side];
+    const int32_t value = block.columns[node.slots[side]][lane];
+    return IsTest(kind) ? Holds(node.ranges[side], value) : value;
+}
 
 template <BinaryOp op, Kind left, Kind right> void ColumnOf(const Node &node, Block &block)
 {
-    const CLanes<left> a(node, 0, block);
-    const CLanes<right> b(node, 1, block);
     Column &out = block.columns[node.out];
     // No node that the root needs can fail; one that constants left behind
     // unneeded may, and is computed all the same.
     bool unneeded = false;
     const Node local = node;  // read in the loop, where `out` could be it for all the compiler knows
     for (size_t lane = 0; lane < kLanes; ++lane) {
-        const int32_t leftValue = a[lane];  // both read first: && and || then vectorise
-        const int32_t rightValue = b[lane];
+        const int32_t leftValue =
+            LaneOperand<left>(local, 0, block, lane);  // both read first: && and || then vectorise
+        const int32_t rightValue = LaneOperand<right>(local, 1, block, lane);
         out[lane] = Compute<op, right>(local, leftValue, rightValue, &unneeded);
     }
 }
@@ -183,25 +169,14 @@ constexpr std::array<Specialisation, sizeof...(built)> Specialisations(
 
 constexpr auto kSpecialisations = Specialisations(std::make_index_sequence<kBuilt.second>());
 
-// Each combination's place in kSpecialisations, by IndexOf, a byte each;
-// kNone for one that Builds does not name.
-constexpr uint8_t kNone = UINT8_MAX;
-static_assert(kSpecialisations.size() < kNone);
-constexpr auto kPlaces = [] {
-    std::array<uint8_t, kCombinations> places{};
-    for (uint8_t &place : places)
-        place = kNone;
-    for (size_t place = 0; place < kSpecialisations.size(); ++place)
-        places[kSpecialisations[place].index] = static_cast<uint8_t>(place);
-    return places;
-}();
-
 const Specialisation &SpecialisationOf(const Node &node)
 {
-    const uint8_t place = kPlaces[IndexOf(node.op, node.kinds[0], node.kinds[1])];
-    if (place == kNone)
+    const size_t index = IndexOf(node.op, node.kinds[0], node.kinds[1]);
+    const auto *found = std::lower_bound(kSpecialisations.begin(), kSpecialisations.end(), index,
+        [](const Specialisation &specialisation, size_t wanted) { return specialisation.index < wanted; });
+    if (found == kSpecialisations.end() || found->index != index)
         std::abort();
-    return kSpecialisations[place];
+    return *found;
 }
 
 }  // namespace

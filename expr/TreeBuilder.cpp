@@ -140,7 +140,10 @@ public:
             at[i] = kept++;
             Node &node = nodes_[at[i]] = nodes_[i];
             for (size_t side = 0; side < 2; ++side)
-                node.nodes[side] = IsNode(node.kinds[side]) ? &nodes_[at[node.slots[side]]] : nullptr;
+                if (IsNode(node.kinds[side])) {
+                    node.nodes[side] = &nodes_[at[node.slots[side]]];
+                    node.slots[side] = node.nodes[side]->out;
+                }
             if (node.out == kNoSlot)
                 node.out = tree.slots + static_cast<uint32_t>(at[i]);
         }
