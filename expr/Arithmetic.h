@@ -64,20 +64,6 @@ constexpr bool kDivideThroughDouble = true;
 constexpr bool kDivideThroughDouble = false;
 #endif
 
-// left / divisor and left % divisor, truncating, for a divisor that is
-// neither 0 nor -1.
-inline int32_t DivideByValue(int32_t left, int32_t divisor)
-{
-    return kDivideThroughDouble ? QuotientThroughDouble(left, divisor) : left / divisor;
-}
-inline int32_t RemainderByValue(int32_t left, int32_t divisor)
-{
-    if (!kDivideThroughDouble)
-        return left % divisor;
-    const auto quotient = static_cast<uint32_t>(QuotientThroughDouble(left, divisor));
-    return Wrap(static_cast<uint32_t>(left) - quotient * static_cast<uint32_t>(divisor));
-}
-
 // n / magnitude, for a magnitude of 2 or more: the high half of the 32-bit
 // product n * multiplier, shifted right by `shift`.
 struct DivisionMagic {

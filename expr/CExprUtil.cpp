@@ -255,12 +255,6 @@ int CExprUtil::VerifyExpression(TokenList &list, const char *expression)
     return 0;
 }
 
-namespace {
-constexpr std::array kReasonTexts = {"well formed", "no expression", "invalid token", "operand expected",
-    "operator expected", "operator or ')' expected", "unmatched ')'", "unexpected end"};
-static_assert(kReasonTexts.size() == EUnexpectedEnd + 1);
-}  // namespace
-
 ErrorLocation CExprUtil::LocateError(const char *expression)
 {
     if (expression == nullptr)
@@ -276,6 +270,10 @@ ErrorLocation CExprUtil::LocateError(const char *expression)
 
 const char *CExprUtil::ReasonText(ErrorReason reason)
 {
+    static constexpr std::array kReasonTexts = {"well formed", "no expression", "invalid token",
+        "operand expected", "operator expected", "operator or ')' expected", "unmatched ')'",
+        "unexpected end"};
+    static_assert(kReasonTexts.size() == EUnexpectedEnd + 1);
     const auto index = static_cast<size_t>(reason);
     return index < kReasonTexts.size() ? kReasonTexts[index] : "unknown reason";
 }

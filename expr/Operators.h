@@ -149,7 +149,8 @@ template <typename V> [[gnu::always_inline]] inline V Meaning(BinaryOp op, const
     return left;  // not reached: the switch names every operator
 }
 
-// 32-bit integers: wrapping through uint32_t, -1 tested before dividing.
+// 32-bit integers: wrapping through uint32_t, -1 tested before dividing,
+// through double precision where that is the cheaper division.
 template <> struct ValueOps<int32_t> {
     static uint32_t Bits(int32_t value) { return static_cast<uint32_t>(value); }
 
@@ -158,9 +159,16 @@ template <> struct ValueOps<int32_t> {
     static int32_t Mul(int32_t a, int32_t b) { return Wrap(Bits(a) * Bits(b)); }
     static int32_t Quotient(int32_t a, int32_t b)
     {
-        return b == -1 ? Wrap(0U - Bits(a)) : DivideByValue(a, b);
+        if (b == -1)
+            return Wrap(0U - Bits(a));
+        return kDivideThroughDouble ? QuotientThroughDouble(a, b) : a / b;
     }
-    static int32_t Remainder(int32_t a, int32_t b) { return b == -1 ? 0 : RemainderByValue(a, b); }
+    static int32_t Remainder(int32_t a, int32_t b)
+    {
+        if (kDivideThroughDouble)
+            return Sub(a, Mul(Quotient(a, b), b));
+        return b == -1 ? 0 : a % b;
+    }
     static int32_t BitAnd(int32_t a, int32_t b) { return Wrap(Bits(a) & Bits(b)); }
     static int32_t BitOr(int32_t a, int32_t b) { return Wrap(Bits(a) | Bits(b)); }
     static int32_t BitXor(int32_t a, int32_t b) { return Wrap(Bits(a) ^ Bits(b)); }
