@@ -99,14 +99,6 @@ inline int32_t DivideByConstant(int32_t left, int32_t divisor, DivisionMagic mag
     return Wrap((quotient ^ negate) - negate);
 }
 
-// The remainder that Apply gives for left % divisor, as DivideByConstant.
-inline int32_t RemainderByConstant(int32_t left, int32_t divisor, DivisionMagic magic)
-{
-    const int32_t quotient = DivideByConstant(left, divisor, magic);
-    return Wrap(
-        static_cast<uint32_t>(left) - static_cast<uint32_t>(quotient) * static_cast<uint32_t>(divisor));
-}
-
 }  // namespace fernvault::alarm_manager
 
 #endif  // QUILLET_EXPR_ARITHMETIC_H

@@ -30,8 +30,9 @@ template <Kind kind> int32_t RowOperand(const Node &node, size_t side, const int
 template <BinaryOp op, Kind kind> int32_t Compute(const Node &node, int32_t left, int32_t right, bool *failed)
 {
     if constexpr (kind == Kind::EDivisor) {
-        return op == BinaryOp::EDiv ? DivideByConstant(left, right, node.divisor)
-                                    : RemainderByConstant(left, right, node.divisor);
+        using O = ValueOps<int32_t>;
+        const int32_t quotient = DivideByConstant(left, right, node.divisor);
+        return op == BinaryOp::EDiv ? quotient : O::Sub(left, O::Mul(quotient, right));
     } else {
         int32_t value = 0;
         if (!Apply(op, left, right, value))
