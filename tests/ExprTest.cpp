@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <pthread.h>
 
+#include <algorithm>
 #include <atomic>
 #include <climits>
 #include <cstdarg>
@@ -560,6 +561,21 @@ std::string Nest(size_t n, const std::string &open, const std::string &core, con
     return text;
 }
 
+// The most nodes on a way down from a node of `tree`: a way ends at a slot,
+// a segment's too, so this is as deep as computing a node calls.
+size_t Height(const compiled::Tree &tree)
+{
+    std::vector<size_t> heights;
+    for (const compiled::Node &node : tree.nodes) {
+        size_t below = 0;
+        for (const compiled::Node *operand : node.nodes)
+            if (operand != nullptr)
+                below = std::max(below, heights[static_cast<size_t>(operand - tree.nodes.data())]);
+        heights.push_back(below + 1);
+    }
+    return heights.empty() ? 0 : *std::max_element(heights.begin(), heights.end());
+}
+
 // Rules far higher than a tree's nodes may stack, of every operator class,
 // compute and fail as the short rows above do, every way: && and || skip a
 // failing operand deep below them, or deep inside a chain themselves, and
@@ -607,6 +623,9 @@ TEST(Evaluation, HighRulesComputeAndFailAsLowOnes)
         TokenList list;
         ASSERT_EQ(CExprUtil::VerifyExpression(list, text.c_str()), 0);
         TakeRecords();
+        compiled::Tree tree;
+        ASSERT_TRUE(compiled::BuildTree(list, {1, 2, 3}, tree));
+        EXPECT_LE(Height(tree), compiled::kMaxHeight);
         const VariableTable table{{1, row.a}, {2, row.b}, {3, row.c}};
         TokenList substituted = list;
         for (ExprToken &token : substituted)
@@ -614,6 +633,21 @@ TEST(Evaluation, HighRulesComputeAndFailAsLowOnes)
                 token.strToken = std::to_string(table.at(VariableNumber(token.strToken)));
         ExpectAllWays(list, table, row.status, row.result, row.status == 0 ? "" : kDenominator,
             Describe(substituted, false).c_str());
+    }
+}
+
+// A value just low enough not to be cut, tested, made a node and then an
+// operand: two nodes above it, and none may stand higher than kMaxHeight.
+TEST(TreeBuilder, NoNodeStandsHigherThanTheMost)
+{
+    for (size_t n = 96; n <= 102; ++n) {
+        const std::string rule = "(" + Nest(n, "(", "{$1}", " + {$2})") + " > 5) + {$3}";
+        TokenList list;
+        ASSERT_EQ(CExprUtil::VerifyExpression(list, rule.c_str()), 0);
+        TakeRecords();
+        compiled::Tree tree;
+        ASSERT_TRUE(compiled::BuildTree(list, {1, 2, 3}, tree));
+        EXPECT_LE(Height(tree), compiled::kMaxHeight) << n << " levels";
     }
 }
 
