@@ -368,9 +368,11 @@ void ExpectAllWays(const TokenList &list, const VariableTable &table, int status
         std::to_string(status) + " " + std::to_string(result) + " " + messages);
     EXPECT_EQ(Describe(copy, false), substituted ? substituted : Describe(list, false));
 
-    // A copy, the original gone: its nodes must be its own.
+    // A copy assigned over another form, the original gone: its nodes must be its own.
     auto original = std::make_unique<const CCompiledExpr>(list);
-    const CCompiledExpr compiled = *original;
+    const CCompiledExpr copied = *original;
+    CCompiledExpr compiled(Parse("1"));
+    compiled = copied;
     original.reset();
     EXPECT_EQ(Evaluate([&](int32_t &v) { return compiled.Evaluate(table, v); }), expected);
     std::vector<int32_t> values;
