@@ -72,8 +72,8 @@ template <BinaryOp op, Kind left, Kind right> void ColumnOf(const Node &node, Bl
     bool unneeded = false;
     const Node local = node;  // read in the loop, where `out` could be it for all the compiler knows
     for (size_t lane = 0; lane < kLanes; ++lane) {
-        const int32_t leftValue =
-            LaneOperand<left>(local, 0, block, lane);  // both read first: && and || then vectorise
+        // Both operands read first: && and || then vectorise.
+        const int32_t leftValue = LaneOperand<left>(local, 0, block, lane);
         const int32_t rightValue = LaneOperand<right>(local, 1, block, lane);
         out[lane] = Compute<op, right>(local, leftValue, rightValue, &unneeded);
     }
@@ -170,6 +170,9 @@ constexpr std::array<Specialisation, sizeof...(built)> Specialisations(
 
 constexpr auto kSpecialisations = Specialisations(std::make_index_sequence<kBuilt.second>());
 
+// The specialisation of `node`, whose op and kinds are set, found in
+// kSpecialisations (ascending by index, as kBuilt); aborts for a node that
+// Builds does not name.
 const Specialisation &SpecialisationOf(const Node &node)
 {
     const size_t index = IndexOf(node.op, node.kinds[0], node.kinds[1]);

@@ -92,7 +92,7 @@ struct Node {
     // The node's column of `block`.
     void (*column)(const Node &node, Block &block);
     std::array<const Node *, 2> nodes;  // ENode operands, left and right
-    std::array<uint32_t, 2> slots;      // ESlot operands; of ENode ones, their out
+    std::array<uint32_t, 2> slots;      // a slot operand's slot, a node operand's column (its out)
     std::array<int32_t, 2> constants;   // EConstant and EDivisor operands
     std::array<Range, 2> ranges;        // ESlotTest and ENodeTest operands' comparisons
     DivisionMagic divisor;              // an EDivisor operand's
